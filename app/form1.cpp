@@ -1,0 +1,333 @@
+#include "form1.h"
+
+#include "browserpane.h"
+#include "connect.h"
+#include "progressbar.h"
+#include "qserialtransport.h"
+#include "readinggrid.h"
+#include "resizerule.h"
+#include "scancontrol.h"
+#include "snapshotstep.h"
+#include "twips.h"
+#include "uploadurl.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+template <typename T>
+T *make(QWidget *parent, const char *name, int left, int top, int width, int height,
+        const QString &text = {})
+{
+    auto *w = new T(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(px(left), px(top), px(width), px(height));
+    if constexpr (requires { w->setTitle(text); })
+        w->setTitle(text);
+    else if constexpr (requires { w->setText(text); })
+        w->setText(text);
+    return w;
+}
+
+QComboBox *makeList(QWidget *parent, const char *name, int top, const QStringList &entries)
+{
+    auto *box = make<QComboBox>(parent, name, 960, top, 855, 315);
+    box->setEditable(true);
+    box->addItems(entries);
+    box->setCurrentIndex(-1);
+    return box;
+}
+
+QStringList portEntries()
+{
+    QStringList entries;
+    for (int n = 1; n <= 15; ++n)
+        entries << QString::number(n);
+    return entries;
+}
+
+// Slot box colours, written BBGGRR: 80FF80 light green, 0000FF red, 004000 dark green.
+QColor slotColour(modbus::SlotColour colour)
+{
+    switch (colour) {
+    case modbus::SlotColour::Polling:
+        return QColor(0x80, 0xFF, 0x80);
+    case modbus::SlotColour::TimedOut:
+        return QColor(0xFF, 0x00, 0x00);
+    case modbus::SlotColour::Idle:
+        break;
+    }
+    return QColor(0x00, 0x40, 0x00);
+}
+
+void setBackColour(QCheckBox *box, const QColor &colour)
+{
+    QPalette p = box->palette();
+    p.setColor(QPalette::Window, colour);
+    box->setPalette(p);
+}
+
+const QString lineSettings = QStringLiteral("38400,n,8,1");
+
+} // namespace
+
+Form1::Form1(std::array<SerialTransport *, 2> ports, Options options, QWidget *parent)
+    : QWidget(parent)
+    , csvPath_(options.csvPath.isEmpty()
+                   ? QCoreApplication::applicationDirPath() + QStringLiteral("/mwRARE.csv")
+                   : options.csvPath)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    resize(px(13320), px(9315));
+    for (int link = 0; link < 2; ++link) {
+        SerialTransport *port = ports[link];
+        if (port)
+            port->setParent(this);
+        else
+            port = new QSerialTransport(this);
+        port->setObjectName(link == 0 ? QStringLiteral("MSComm") : QStringLiteral("MSComm1"));
+        (link == 0 ? MSComm : MSComm1) = port;
+    }
+    createControls();
+    for (int link = 0; link < 2; ++link) {
+        polls_[link] = createPoll(link, link == 0 ? *MSComm : *MSComm1);
+        polls_[link]->setReplyTimeout(options.replyTimeoutMs);
+    }
+    wire();
+    load();
+}
+
+Form1::~Form1()
+{
+    // Nothing may touch a control once the window is going: stop the cycle and both polls here,
+    // before the controls are destroyed.
+    scan_->cancel();
+    for (auto *poll : polls_)
+        poll->cancel();
+}
+
+void Form1::createControls()
+{
+    Frame4 = make<QGroupBox>(this, "Frame4", 0, 120, 4455, 5535, QStringLiteral("Frame4"));
+    createLinkControls(0);
+    createLinkControls(1);
+
+    Frame2 = make<QGroupBox>(Frame4, "Frame2", 240, 4320, 3855, 1095, QStringLiteral("Frame2"));
+    Label9 = make<QLabel>(Frame2, "Label9", 120, 360, 1095, 255, QStringLiteral("Start Addres"));
+    txt_addr = make<QLineEdit>(Frame2, "txt_addr", 1080, 240, 615, 285, QStringLiteral("1139"));
+    Label10 = make<QLabel>(Frame2, "Label10", 120, 600, 975, 375, QStringLiteral("Panjang"));
+    txt_jumlahData =
+        make<QLineEdit>(Frame2, "txt_jumlahData", 1080, 600, 615, 285, QStringLiteral("12"));
+    PBScan = make<QPushButton>(Frame2, "PBScan", 1920, 240, 1575, 375, QStringLiteral("Scan ON"));
+    // Lies below the panel's lower edge: the panel clips it out of sight.
+    cmdAuto = make<QPushButton>(Frame2, "cmdAuto", 2040, 3000, 975, 375, QStringLiteral("Manual"));
+
+    tabel = make<ReadingGrid>(this, "tabel", 4560, 120, 8415, 5055);
+    txtPrint = make<QLineEdit>(this, "txtPrint", 4680, 5400, 8415, 405);
+    Label5 = make<QLabel>(this, "Label5", 360, 5760, 1455, 255, QStringLiteral("Label5"));
+    Command5 = make<QPushButton>(this, "Command5", 3720, 5760, 855, 375, QStringLiteral("GGO"));
+    Text1 = make<QLineEdit>(this, "Text1", 4680, 5760, 7455, 375, QStringLiteral("Text1"));
+    Command1 = make<QPushButton>(this, "Command1", 240, 6360, 1335, 375, QStringLiteral("Forward"));
+    Command2 = make<QPushButton>(this, "Command2", 1680, 6360, 1335, 375, QStringLiteral("Back"));
+    Command3 = make<QPushButton>(this, "Command3", 3120, 6360, 1335, 375, QStringLiteral("Refres"));
+    Command4 = make<QPushButton>(this, "Command4", 4560, 6360, 1335, 375, QStringLiteral("Stop"));
+    ProgressBar1 = make<FractionProgressBar>(this, "ProgressBar1", 6000, 6360, 3375, 375);
+    WebBrowser1 = make<BrowserPane>(this, "WebBrowser1", 360, 6840, 3855, 615);
+
+    auto makeTimer = [this](const char *name, int interval) {
+        auto *timer = new QTimer(this);
+        timer->setObjectName(QString::fromLatin1(name));
+        timer->setInterval(interval);
+        return timer;
+    };
+    Timer1 = makeTimer("Timer1", 0); // never started: it has no work
+    Timer2 = makeTimer("Timer2", 1000);
+    Timer3 = makeTimer("Timer3", 500);
+}
+
+void Form1::createLinkControls(int link)
+{
+    const bool first = link == 0;
+    const int top = first ? 360 : 2280;
+    auto name = [first](const char *base) {
+        return first ? QByteArray(base) : QByteArray(base) + '1';
+    };
+    auto *buttons = make<QGroupBox>(Frame4, first ? "Frame6" : "Frame14", 120, top, 1095, 1815,
+                                    first ? QStringLiteral("Frame6") : QString());
+    auto *connectButton = make<QPushButton>(buttons, name("cmd_coneck"), 120, 240, 855, 375,
+                                            links::connectCaption);
+    auto *mode = make<QPushButton>(buttons, name("cmd_auto"), 120, first ? 840 : 720, 855, 375,
+                                   QStringLiteral("Manual"));
+    auto *test = make<QPushButton>(buttons, name("cmdTest"), 120, first ? 1320 : 1200, 855, 375,
+                                   QStringLiteral("Test"));
+
+    auto *portPanel = make<QGroupBox>(Frame4, first ? "Frame1" : "Frame5", 1200, top, 1935, 1815,
+                                      first ? QStringLiteral(" Pielstick") : QStringLiteral("SWD9TM"));
+    auto *comLabel = make<QLabel>(portPanel, first ? "Label1" : "Label3", 120, 480, 975, 255,
+                                  QStringLiteral("Com          :"));
+    auto *port = makeList(portPanel, name("ComA"), 480, portEntries());
+    auto *baudLabel = make<QLabel>(portPanel, first ? "Label2" : "Label4", 120, 960, 855, 255,
+                                   QStringLiteral("BoudRate :"));
+    auto *baud = makeList(portPanel, name("BoudRateA"), 960,
+                          {QStringLiteral("9600"), QStringLiteral("38400"), QStringLiteral("115200")});
+
+    auto *idPanel = make<QGroupBox>(Frame4, first ? "Frame3" : "Frame11", 3240, top, 975, 1815,
+                                    QStringLiteral("ID"));
+    std::array<QLineEdit *, 4> ids;
+    std::array<QCheckBox *, 4> boxes;
+    for (int i = 0; i < 4; ++i) {
+        ids[i] = make<QLineEdit>(idPanel, name("txtaID"), 120, 360 + 360 * i, 375, 285);
+        boxes[i] = make<QCheckBox>(idPanel, name("cheAID"), 600, 360 + 360 * i, 255, 255);
+        boxes[i]->setAutoFillBackground(true);
+        ids[i]->setProperty("index", i);
+        boxes[i]->setProperty("index", i);
+    }
+    if (first) {
+        Frame6 = buttons, Frame1 = portPanel, Frame3 = idPanel;
+        cmd_coneck = connectButton, cmd_auto = mode, cmdTest = test;
+        Label1 = comLabel, Label2 = baudLabel, ComA = port, BoudRateA = baud;
+        txtaID = ids, cheAID = boxes;
+    } else {
+        Frame14 = buttons, Frame5 = portPanel, Frame11 = idPanel;
+        cmd_coneck1 = connectButton, cmd_auto1 = mode, cmdTest1 = test;
+        Label3 = comLabel, Label4 = baudLabel, ComA1 = port, BoudRateA1 = baud;
+        txtaID1 = ids, cheAID1 = boxes;
+    }
+}
+
+modbus::LinkPoll *Form1::createPoll(int link, SerialTransport &port)
+{
+    const auto &ids = link == 0 ? txtaID : txtaID1;
+    const auto &boxes = link == 0 ? cheAID : cheAID1;
+    const int firstColumn = firstSlotColumn(link);
+    modbus::PollBinding binding{
+        [boxes](int slot) { return boxes[slot]->isChecked(); },
+        [ids](int slot) { return ids[slot]->text(); },
+        [this] { return txt_addr->text(); },
+        [this] { return txt_jumlahData->text(); },
+        [boxes](int slot, modbus::SlotColour colour) {
+            setBackColour(boxes[slot], slotColour(colour));
+        },
+        [this, firstColumn](int row, int slot, const QString &text) {
+            return tabel->setCellText(row, firstColumn + slot, text);
+        },
+    };
+    auto *poll = new modbus::LinkPoll(port, std::move(binding), this);
+    poll->setObjectName(link == 0 ? QStringLiteral("poll0") : QStringLiteral("poll1"));
+    return poll;
+}
+
+void Form1::wire()
+{
+    scan_ = new scan::ScanControl(
+        {PBScan, {cmd_auto, cmd_auto1}, cmdTest, cmdAuto, Timer3, Timer2, polls_,
+         [this] { takeSnapshot(); }},
+        this);
+    connect(cmd_coneck, &QPushButton::clicked, this, &Form1::cmd_coneck_Click);
+    connect(cmd_coneck1, &QPushButton::clicked, this, &Form1::cmd_coneck1_Click);
+    connect(cmdTest, &QPushButton::clicked, this, &Form1::cmdTest_Click);
+    connect(cmdTest1, &QPushButton::clicked, this, &Form1::cmdTest1_Click);
+    connect(cmd_auto, &QPushButton::clicked, scan_, [this] { scan_->modeClicked(0); });
+    connect(cmd_auto1, &QPushButton::clicked, scan_, [this] { scan_->modeClicked(1); });
+    connect(cmdAuto, &QPushButton::clicked, scan_, &scan::ScanControl::testEnablerClicked);
+    connect(PBScan, &QPushButton::clicked, scan_, &scan::ScanControl::scanSwitchClicked);
+    connect(Timer2, &QTimer::timeout, scan_, &scan::ScanControl::startTimerTicked);
+    connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
+    // A port that fails under the station is closed; its button tells so at once.
+    connect(MSComm, &SerialTransport::portLost, this,
+            [this] { cmd_coneck->setText(links::connectCaption); });
+    connect(MSComm1, &SerialTransport::portLost, this,
+            [this] { cmd_coneck1->setText(links::connectCaption); });
+
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command1, &QPushButton::clicked, WebBrowser1, &BrowserPane::forward);
+    connect(Command2, &QPushButton::clicked, WebBrowser1, &BrowserPane::back);
+    connect(Command3, &QPushButton::clicked, WebBrowser1, &BrowserPane::reload);
+    connect(WebBrowser1, &BrowserPane::progressChange, this,
+            [this](int progress, int progressMax) {
+                applyProgress(*ProgressBar1, *Label5, progress, progressMax);
+            });
+}
+
+void Form1::load()
+{
+    ComA->setCurrentIndex(4);
+    BoudRateA->setCurrentIndex(1);
+    MSComm->setProperty("Settings", lineSettings); // the transport runs 38400,n,8,1 only
+    ComA1->setCurrentIndex(9);
+    BoudRateA1->setCurrentIndex(1);
+    MSComm1->setProperty("Settings", lineSettings);
+    if (MSComm->isOpen())
+        MSComm->close();
+    cmd_auto->setText(scan::autoCaption);
+    cmd_auto1->setText(scan::autoCaption);
+    cmd_coneck_Click();
+    cmd_coneck1_Click();
+    for (int i = 0; i < 4; ++i)
+        cheAID[i]->setChecked(i == 0);
+    for (auto *box : cheAID1)
+        box->setChecked(false);
+    const QStringList ids0{QStringLiteral("2"), QStringLiteral("60"), QStringLiteral("5"),
+                           QStringLiteral("6")};
+    const QStringList ids1{QStringLiteral("9"), QStringLiteral("10"), QString(), QString()};
+    for (int i = 0; i < 4; ++i) {
+        txtaID[i]->setText(ids0[i]);
+        txtaID1[i]->setText(ids1[i]);
+    }
+    layoutGrid(*tabel, ids0, ids1, txt_addr->text(), txt_jumlahData->text());
+    // The CRC table is a constant: nothing to fill.
+    Timer2->start();
+    Timer3->start();
+}
+
+void Form1::cmd_coneck_Click()
+{
+    cmd_coneck->setText(links::connectClick(cmd_coneck->text(), ComA->currentText(), *MSComm));
+}
+
+void Form1::cmd_coneck1_Click()
+{
+    cmd_coneck1->setText(links::connectClick(cmd_coneck1->text(), ComA1->currentText(), *MSComm1));
+}
+
+void Form1::cmdTest_Click() { polls_[0]->start(); }
+
+void Form1::cmdTest1_Click() { polls_[1]->start(); }
+
+void Form1::Autoscan() { scan_->autoscan(); }
+
+void Form1::Command5_Click()
+{
+    Text1->setText(uploadUrl(serverAddress(), txtPrint->text()));
+    WebBrowser1->navigate(Text1->text());
+}
+
+void Form1::takeSnapshot()
+{
+    scan::takeSnapshot([this](int column) { return tabel->cellText(scan::snapshotRow, column).value_or(QString()); },
+                       *txtPrint, csvPath_);
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    WebBrowser1->setGeometry(
+        browserGeometry(WebBrowser1->geometry(), twips(width()), twips(height())));
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (MSComm->isOpen())
+        MSComm->close();
+    event->accept();
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "poll.h"
+
+#include <QString>
+#include <QWidget>
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class BrowserPane;
+class FractionProgressBar;
+class ReadingGrid;
+class SerialTransport;
+
+namespace scan {
+class ScanControl;
+}
+
+// The station's one window. It holds the controls under their own names and wires them to the
+// links, the poll, the scan cycle and the upload.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    struct Options {
+        QString csvPath;     // empty: mwRARE.csv beside the program
+        int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
+    };
+
+    // Null transports get the station's serial ports; given ones become the window's children.
+    explicit Form1(std::array<SerialTransport *, 2> ports = {}, Options options = {},
+                   QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Panels.
+    QGroupBox *Frame4, *Frame6, *Frame1, *Frame3, *Frame14, *Frame5, *Frame11, *Frame2;
+    // Link 0.
+    QPushButton *cmd_coneck, *cmd_auto, *cmdTest;
+    QLabel *Label1, *Label2;
+    QComboBox *ComA, *BoudRateA;
+    std::array<QLineEdit *, 4> txtaID;
+    std::array<QCheckBox *, 4> cheAID;
+    // Link 1.
+    QPushButton *cmd_coneck1, *cmd_auto1, *cmdTest1;
+    QLabel *Label3, *Label4;
+    QComboBox *ComA1, *BoudRateA1;
+    std::array<QLineEdit *, 4> txtaID1;
+    std::array<QCheckBox *, 4> cheAID1;
+    // Register block and scan.
+    QLabel *Label9, *Label10;
+    QLineEdit *txt_addr, *txt_jumlahData;
+    QPushButton *PBScan, *cmdAuto;
+    // Readings, snapshot and upload.
+    ReadingGrid *tabel;
+    QLineEdit *txtPrint, *Text1;
+    QLabel *Label5;
+    QPushButton *Command5, *Command1, *Command2, *Command3, *Command4;
+    FractionProgressBar *ProgressBar1;
+    BrowserPane *WebBrowser1;
+    QTimer *Timer1, *Timer2, *Timer3;
+    SerialTransport *MSComm, *MSComm1;
+
+    modbus::LinkPoll *poll(int link) const { return polls_[link]; }
+    scan::ScanControl *scanControl() const { return scan_; }
+    QString csvPath() const { return csvPath_; }
+
+    // Handlers, named after their control and event.
+    void cmd_coneck_Click();
+    void cmd_coneck1_Click();
+    void cmdTest_Click();
+    void cmdTest1_Click();
+    void Command5_Click();
+    void Autoscan();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void createLinkControls(int link);
+    modbus::LinkPoll *createPoll(int link, SerialTransport &port);
+    void wire();
+    void load();
+    void takeSnapshot();
+
+    std::array<modbus::LinkPoll *, 2> polls_{};
+    scan::ScanControl *scan_ = nullptr;
+    QString csvPath_;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTableWidget>
+#include <optional>
+
+// The reading grid: 15 rows by 12 columns, row 0 and column 0 fixed. Every cell holds a text.
+class ReadingGrid : public QTableWidget {
+    Q_OBJECT
+public:
+    static constexpr int rows = 15;
+    static constexpr int columns = 12;
+
+    explicit ReadingGrid(QWidget *parent = nullptr);
+
+    // Each fails on an index outside the table and then changes nothing.
+    bool setCellText(int row, int column, const QString &text);
+    std::optional<QString> cellText(int row, int column) const;
+    bool setColumnWidthTwips(int column, int widthTwips);
+
+    static bool inside(int row, int column)
+    {
+        return row >= 0 && row < rows && column >= 0 && column < columns;
+    }
+};
+
+// The first column of each link's four slave slots.
+constexpr int firstSlotColumn(int link) { return link == 0 ? 3 : 7; }
+
+// Widths, header row and address column, from the slave address texts of both links and the
+// register block's texts.
+void layoutGrid(ReadingGrid &grid, const QStringList &link0Ids, const QStringList &link1Ids,
+                const QString &startText, const QString &countText);

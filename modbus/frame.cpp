@@ -1,0 +1,98 @@
+#include "frame.h"
+
+#include "crc16.h"
+#include "numbers.h"
+
+namespace modbus {
+namespace {
+
+constexpr std::uint8_t readHoldingRegisters = 0x03;
+constexpr std::uint8_t exceptionFlag = 0x80;
+constexpr int exceptionLength = 5;
+
+std::uint8_t byteAt(QByteArrayView b, qsizetype i) { return static_cast<std::uint8_t>(b[i]); }
+
+bool crcMatches(QByteArrayView frame)
+{
+    const qsizetype n = frame.size();
+    const CrcPair pair = crc16(frame.first(n - 2));
+    return byteAt(frame, n - 2) == pair.hi && byteAt(frame, n - 1) == pair.lo;
+}
+
+} // namespace
+
+std::optional<ReadRequest> readRequestFromTexts(QStringView slave, QStringView start,
+                                                QStringView count)
+{
+    const auto slaveNumber = strictNumber(slave);
+    if (!slaveNumber)
+        return std::nullopt;
+    const auto s = roundToInt32(*slaveNumber);
+    const auto a = roundToInt32(lenientNumber(start));
+    const auto n = roundToInt32(lenientNumber(count));
+    if (!s || !a || !n || *s < 0 || *s > 255 || *a < 0 || *a > 65535 || *n < 0 || *n > 255)
+        return std::nullopt;
+    return ReadRequest{static_cast<std::uint8_t>(*s), static_cast<std::uint16_t>(*a),
+                       static_cast<std::uint8_t>(*n)};
+}
+
+QByteArray requestFrame(const ReadRequest &request)
+{
+    QByteArray frame;
+    frame.reserve(8);
+    frame.append(char(request.slave));
+    frame.append(char(readHoldingRegisters));
+    frame.append(char(request.start >> 8));
+    frame.append(char(request.start & 0xFF));
+    frame.append(char(0));
+    frame.append(char(request.count));
+    const CrcPair pair = crc16(frame);
+    frame.append(char(pair.hi));
+    frame.append(char(pair.lo));
+    return frame;
+}
+
+ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request)
+{
+    const int length = replyLength(request.count);
+    const bool countFits = 2 * request.count <= 0xFF;
+    for (qsizetype at = 0; at < received.size(); ++at) {
+        const QByteArrayView rest = received.sliced(at);
+        if (byteAt(rest, 0) != request.slave || rest.size() < 2)
+            continue;
+        const std::uint8_t function = byteAt(rest, 1);
+        if (function == (readHoldingRegisters | exceptionFlag) && rest.size() >= exceptionLength &&
+            crcMatches(rest.first(exceptionLength)))
+            return {ReplyStatus::Exception, {}, byteAt(rest, 2)};
+        if (function != readHoldingRegisters || !countFits || rest.size() < length ||
+            byteAt(rest, 2) != 2 * request.count || !crcMatches(rest.first(length)))
+            continue;
+        ReplyCheck check{ReplyStatus::Valid, {}, 0};
+        check.values.reserve(request.count);
+        for (int r = 0; r < request.count; ++r)
+            check.values.push_back(
+                static_cast<std::uint16_t>(byteAt(rest, 3 + 2 * r) << 8 | byteAt(rest, 4 + 2 * r)));
+        return check;
+    }
+    return {};
+}
+
+RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request)
+{
+    if (received.isEmpty())
+        return RejectReason::NoBytes;
+    const qsizetype at = received.indexOf(char(request.slave));
+    if (at < 0 || received.size() - at < 2)
+        return received.size() >= 2 && byteAt(received, 1) == readHoldingRegisters
+                   ? RejectReason::WrongSlave
+                   : RejectReason::Garbage;
+    const QByteArrayView frame = received.sliced(at);
+    if (byteAt(frame, 1) != readHoldingRegisters)
+        return RejectReason::Garbage;
+    const int length = replyLength(request.count);
+    if (frame.size() < 3 || byteAt(frame, 2) != 2 * request.count || frame.size() < length)
+        return RejectReason::WrongLength;
+    return RejectReason::BadCrc;
+}
+
+} // namespace modbus

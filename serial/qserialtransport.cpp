@@ -1,0 +1,81 @@
+#include "qserialtransport.h"
+
+namespace {
+// Holds a whole reply of the largest block the station can ask for: 5 + 2 x 255 bytes.
+constexpr qint64 receiveBufferSize = 4096;
+} // namespace
+
+QSerialTransport::QSerialTransport(QObject *parent)
+    : SerialTransport(parent)
+{
+    port_.setReadBufferSize(receiveBufferSize);
+    connect(&port_, &QSerialPort::readyRead, this, &SerialTransport::dataReceived);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QSerialTransport::onError);
+}
+
+bool QSerialTransport::open()
+{
+    if (port_.isOpen())
+        return true;
+    port_.setPortName(deviceName());
+    if (!port_.open(QIODevice::ReadWrite))
+        return false;
+    const bool configured = port_.setBaudRate(QSerialPort::Baud38400) &&
+                            port_.setParity(QSerialPort::NoParity) &&
+                            port_.setDataBits(QSerialPort::Data8) &&
+                            port_.setStopBits(QSerialPort::OneStop) &&
+                            port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        port_.close();
+        return false;
+    }
+    port_.clear(QSerialPort::Input);
+    return true;
+}
+
+void QSerialTransport::close()
+{
+    if (!port_.isOpen())
+        return;
+    port_.close();
+    emit closed();
+}
+
+bool QSerialTransport::isOpen() const { return port_.isOpen(); }
+
+void QSerialTransport::write(const QByteArray &bytes) { port_.write(bytes); }
+
+qint64 QSerialTransport::bytesWaiting() const { return port_.bytesAvailable(); }
+
+QByteArray QSerialTransport::readAll() { return port_.readAll(); }
+
+void QSerialTransport::discardInput()
+{
+    port_.readAll();
+    port_.clear(QSerialPort::Input);
+}
+
+QString QSerialTransport::deviceName() const { return portDevice(portNumber()); }
+
+void QSerialTransport::onError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+    case QSerialPort::OpenError:
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::UnsupportedOperationError:
+        return; // reported through open()'s result, or harmless
+    default:
+        break;
+    }
+    if (!port_.isOpen())
+        return;
+    // A vanished pseudo-terminal peer makes QSerialPort report ReadError without end; closing
+    // the port at the first report stops that.
+    const QString why = port_.errorString();
+    port_.clearError();
+    close();
+    emit portLost(why);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// One link's byte transport: a serial port, or a fake in tests.
+class SerialTransport : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // The port number the next open uses; it keeps its value when a new number is refused.
+    int portNumber() const { return portNumber_; }
+    bool setPortNumber(int number);
+
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual void write(const QByteArray &bytes) = 0;
+    virtual qint64 bytesWaiting() const = 0;
+    virtual QByteArray readAll() = 0;
+    virtual void discardInput() = 0;
+    // Device the current port number names.
+    virtual QString deviceName() const = 0;
+
+signals:
+    void dataReceived();
+    // The port failed under the station (device gone, read error); it has been closed.
+    void portLost(const QString &why);
+    void closed();
+
+private:
+    int portNumber_ = 1;
+};
+
+// Device path for port number N: the RTU_STATION_PORTS pattern with %1 for N when it is set,
+// else COMN on Windows and /dev/ttyS<N-1> elsewhere.
+QString portDevice(int number);

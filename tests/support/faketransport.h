@@ -1,0 +1,39 @@
+#pragma once
+
+#include "transport.h"
+
+#include <QByteArrayList>
+#include <functional>
+
+// A serial transport in memory: records what the station writes, and lets a test answer.
+class FakeTransport : public SerialTransport {
+    Q_OBJECT
+public:
+    using SerialTransport::SerialTransport;
+
+    bool open() override;
+    void close() override;
+    bool isOpen() const override { return open_; }
+    void write(const QByteArray &bytes) override;
+    qint64 bytesWaiting() const override { return input_.size(); }
+    QByteArray readAll() override { return std::exchange(input_, {}); }
+    void discardInput() override { input_.clear(); }
+    QString deviceName() const override { return portDevice(portNumber()); }
+
+    // Bytes arriving from the line, announced like a real port does.
+    void feed(const QByteArray &bytes);
+    // Bytes arriving without an announcement yet.
+    void feedQuietly(const QByteArray &bytes) { input_ += bytes; }
+    // The device fails under the station.
+    void fail(const QString &why);
+
+    bool openSucceeds = true;
+    int opens = 0;
+    QByteArrayList writes;
+    // Called after each write; a test's slave answers from here (or later, by a timer).
+    std::function<void(const QByteArray &request)> onWrite;
+
+private:
+    bool open_ = false;
+    QByteArray input_;
+};
