@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "applyprogress.h"
 #include "browserpane.h"
 #include "connect.h"
 #include "progressbar.h"
@@ -7,6 +8,7 @@
 #include "readinggrid.h"
 #include "resizerule.h"
 #include "scancontrol.h"
+#include "snapshot.h"
 #include "snapshotstep.h"
 #include "twips.h"
 #include "uploadurl.h"
@@ -71,7 +73,7 @@ QColor slotColour(modbus::SlotColour colour)
 void setBackColour(QCheckBox *box, const QColor &colour)
 {
     QPalette p = box->palette();
-    p.setColor(QPalette::Window, colour);
+    p.setColor(box->backgroundRole(), colour);
     box->setPalette(p);
 }
 
@@ -79,7 +81,7 @@ const QString lineSettings = QStringLiteral("38400,n,8,1");
 
 } // namespace
 
-Form1::Form1(std::array<SerialTransport *, 2> ports, Options options, QWidget *parent)
+Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidget *parent)
     : QWidget(parent)
     , csvPath_(options.csvPath.isEmpty()
                    ? QCoreApplication::applicationDirPath() + QStringLiteral("/mwRARE.csv")

@@ -22,18 +22,18 @@ namespace scan {
 class ScanControl;
 }
 
+struct Form1Options {
+    QString csvPath; // empty: mwRARE.csv beside the program
+    int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
+};
+
 // The station's one window. It holds the controls under their own names and wires them to the
 // links, the poll, the scan cycle and the upload.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    struct Options {
-        QString csvPath;     // empty: mwRARE.csv beside the program
-        int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
-    };
-
     // Null transports get the station's serial ports; given ones become the window's children.
-    explicit Form1(std::array<SerialTransport *, 2> ports = {}, Options options = {},
+    explicit Form1(std::array<SerialTransport *, 2> ports = {}, Form1Options options = {},
                    QWidget *parent = nullptr);
     ~Form1() override;
 

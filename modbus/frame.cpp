@@ -81,18 +81,17 @@ RejectReason classifyRejected(QByteArrayView received, const ReadRequest &reques
 {
     if (received.isEmpty())
         return RejectReason::NoBytes;
-    const qsizetype at = received.indexOf(char(request.slave));
-    if (at < 0 || received.size() - at < 2)
-        return received.size() >= 2 && byteAt(received, 1) == readHoldingRegisters
-                   ? RejectReason::WrongSlave
-                   : RejectReason::Garbage;
-    const QByteArrayView frame = received.sliced(at);
-    if (byteAt(frame, 1) != readHoldingRegisters)
-        return RejectReason::Garbage;
-    const int length = replyLength(request.count);
-    if (frame.size() < 3 || byteAt(frame, 2) != 2 * request.count || frame.size() < length)
-        return RejectReason::WrongLength;
-    return RejectReason::BadCrc;
+    for (qsizetype at = 0; at + 1 < received.size(); ++at) {
+        if (byteAt(received, at) != request.slave || byteAt(received, at + 1) != readHoldingRegisters)
+            continue;
+        const QByteArrayView frame = received.sliced(at);
+        if (frame.size() < replyLength(request.count) || byteAt(frame, 2) != 2 * request.count)
+            return RejectReason::WrongLength;
+        return RejectReason::BadCrc;
+    }
+    if (received.size() >= 2 && byteAt(received, 1) == readHoldingRegisters)
+        return RejectReason::WrongSlave;
+    return RejectReason::Garbage;
 }
 
 } // namespace modbus

@@ -84,3 +84,5 @@ private:
 };
 
 } // namespace modbus
+
+Q_DECLARE_METATYPE(modbus::SlotResult)

@@ -1,0 +1,154 @@
+#include "browserpane.h"
+#include "faketransport.h"
+#include "form1.h"
+#include "readinggrid.h"
+#include "resizerule.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+    // Link 0's port opens, link 1's is missing.
+    std::unique_ptr<Form1> makeForm(FakeTransport **port0 = nullptr, FakeTransport **port1 = nullptr)
+    {
+        auto *a = new FakeTransport;
+        auto *b = new FakeTransport;
+        b->openSucceeds = false;
+        if (port0)
+            *port0 = a;
+        if (port1)
+            *port1 = b;
+        return std::make_unique<Form1>(std::array<SerialTransport *, 2>{a, b},
+                                       Form1Options{QDir::tempPath() + "/test_window.csv"});
+    }
+
+private slots:
+    void startUpState()
+    {
+        FakeTransport *port0, *port1;
+        auto form = makeForm(&port0, &port1);
+        QCOMPARE(form->ComA->currentText(), QStringLiteral("5"));
+        QCOMPARE(form->ComA1->currentText(), QStringLiteral("10"));
+        QCOMPARE(form->BoudRateA->currentText(), QStringLiteral("38400"));
+        QCOMPARE(form->BoudRateA1->currentText(), QStringLiteral("38400"));
+        QCOMPARE(port0->portNumber(), 5);
+        QCOMPARE(port1->portNumber(), 10);
+        QVERIFY(port0->isOpen());
+        QCOMPARE(port1->opens, 1);
+        QCOMPARE(form->cmd_coneck->text(), QStringLiteral("DisConnect"));
+        QCOMPARE(form->cmd_coneck1->text(), QStringLiteral("Connect")); // missing port
+        QCOMPARE(form->cmd_auto->text(), QStringLiteral("Auto"));
+        QCOMPARE(form->cmd_auto1->text(), QStringLiteral("Auto"));
+        QCOMPARE(form->PBScan->text(), QStringLiteral("Scan ON"));
+        const QStringList ids0{"2", "60", "5", "6"}, ids1{"9", "10", "", ""};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(form->cheAID[i]->isChecked(), i == 0);
+            QVERIFY(!form->cheAID1[i]->isChecked());
+            QCOMPARE(form->txtaID[i]->text(), ids0[i]);
+            QCOMPARE(form->txtaID1[i]->text(), ids1[i]);
+            QCOMPARE(*form->tabel->cellText(0, 3 + i), "ID: " + ids0[i]);
+            QCOMPARE(*form->tabel->cellText(0, 7 + i), "ID: " + ids1[i]);
+        }
+        QCOMPARE(*form->tabel->cellText(0, 2), QStringLiteral("ADDR: "));
+        for (int k = 1; k <= 12; ++k)
+            QCOMPARE(*form->tabel->cellText(k, 2), QString::number(1138 + k));
+        QCOMPARE(*form->tabel->cellText(13, 2), QString());
+        QCOMPARE(*form->tabel->cellText(14, 2), QString());
+        QCOMPARE(form->Timer2->interval(), 1000);
+        QCOMPARE(form->Timer3->interval(), 500);
+        QVERIFY(form->Timer2->isActive());
+        QCOMPARE(form->Timer1->interval(), 0);
+        QVERIFY(!form->Timer1->isActive());
+        QCOMPARE(form->Text1->text(), QStringLiteral("Text1"));
+        QCOMPARE(form->txtPrint->text(), QString());
+    }
+
+    void gridRefusesCellsOutsideIt()
+    {
+        ReadingGrid grid;
+        QVERIFY(grid.setCellText(14, 11, "x"));
+        for (auto [r, c] : {std::pair{15, 0}, {-1, 3}, {3, 12}, {0, -1}}) {
+            QVERIFY(!grid.setCellText(r, c, "y"));
+            QVERIFY(!grid.cellText(r, c));
+        }
+        QVERIFY(!grid.setColumnWidthTwips(12, 700));
+        QVERIFY(!grid.setColumnWidthTwips(-1, 700));
+        QCOMPARE(*grid.cellText(14, 11), QStringLiteral("x"));
+        QCOMPARE(*grid.cellText(5, 5), QString());
+    }
+
+    void controlsWhereTheyBelong()
+    {
+        auto form = makeForm();
+        QCOMPARE(form->windowTitle(), QStringLiteral("Form1"));
+        QCOMPARE(form->size(), QSize(888, 621));
+        QCOMPARE(form->Frame4->geometry(), QRect(0, 8, 297, 369));
+        QCOMPARE(form->cmd_auto->geometry(), QRect(8, 56, 57, 25));
+        QCOMPARE(form->cmd_auto1->geometry(), QRect(8, 48, 57, 25));
+        QCOMPARE(form->cheAID1[3]->geometry(), QRect(40, 96, 17, 17));
+        QCOMPARE(form->cheAID1[3]->parentWidget(), form->Frame11);
+        QCOMPARE(form->tabel->geometry(), QRect(304, 8, 561, 337));
+        QCOMPARE(form->Text1->geometry(), QRect(312, 384, 497, 25));
+        QCOMPARE(form->Frame1->title(), QStringLiteral(" Pielstick"));
+        QCOMPARE(form->Frame14->title(), QString());
+        QCOMPARE(form->Command3->text(), QStringLiteral("Refres"));
+        QCOMPARE(form->findChild<QPushButton *>("cmd_coneck1"), form->cmd_coneck1);
+        QCOMPARE(form->findChild<QLineEdit *>("txt_jumlahData")->text(), QStringLiteral("12"));
+        // cmdAuto lies wholly below its panel's lower edge, so the panel clips it away.
+        QVERIFY(!form->Frame2->rect().intersects(form->cmdAuto->geometry()));
+        QCOMPARE(form->ComA->count(), 15);
+        QVERIFY(form->ComA->isEditable());
+        QCOMPARE(form->BoudRateA1->itemText(2), QStringLiteral("115200"));
+    }
+
+    void browserFollowsTheWindow()
+    {
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        // At first show: as wide as the window, 7635 twips high, top-left fixed.
+        QCOMPARE(form->WebBrowser1->geometry(), QRect(24, 456, 888, 509));
+        form->resize(888, 800); // 12000 twips high
+        QTRY_COMPARE_WITH_TIMEOUT(form->WebBrowser1->geometry(), QRect(24, 456, 888, 688), 5000);
+    }
+
+    void resizeRule()
+    {
+        const QRect start(24, 456, 257, 41);
+        QCOMPARE(browserGeometry(start, 13320, 9315), QRect(24, 456, 888, 509));
+        QCOMPARE(browserGeometry(start, 13320, 12000), QRect(24, 456, 888, 688));
+        QCOMPARE(browserGeometry(start, 13320, 1680), QRect(24, 456, 888, 0));
+        // Below 1680 (minimised): the width still follows, the height stays.
+        QCOMPARE(browserGeometry(start, 3000, 0), QRect(24, 456, 200, 41));
+        QCOMPARE(browserGeometry(start, 3000, 1665), QRect(24, 456, 200, 41));
+    }
+
+    void stopDoesNothingAndBackBeforeAnyPageDoesNothing()
+    {
+        auto form = makeForm();
+        form->Command4->click();
+        form->Command2->click();
+        form->Command1->click();
+        form->Command3->click();
+        QVERIFY(!form->WebBrowser1->hasView());
+    }
+
+    void unloadClosesLinkZerosPort()
+    {
+        FakeTransport *port0;
+        auto form = makeForm(&port0);
+        form->show();
+        form->close();
+        QVERIFY(!port0->isOpen());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"

@@ -1,0 +1,162 @@
+#include "crc16.h"
+#include "frame.h"
+
+#include <QTest>
+
+using namespace modbus;
+
+namespace {
+
+QByteArray withCrc(QByteArray frame)
+{
+    const CrcPair pair = crc16(frame);
+    return frame + char(pair.hi) + char(pair.lo);
+}
+
+QByteArray reply(std::uint8_t slave, const std::vector<std::uint16_t> &values)
+{
+    QByteArray frame;
+    frame += char(slave);
+    frame += char(3);
+    frame += char(2 * values.size());
+    for (auto v : values)
+        frame += char(v >> 8), frame += char(v & 0xFF);
+    return withCrc(frame);
+}
+
+const ReadRequest startUp{2, 1139, 3};
+
+} // namespace
+
+class TestFrames : public QObject {
+    Q_OBJECT
+private slots:
+    void requestFrames()
+    {
+        QCOMPARE(requestFrame({2, 1139, 12}), QByteArray::fromHex("02030473000CB517"));
+        QCOMPARE(requestFrame({1, 0, 1}), QByteArray::fromHex("0103000000018 40A").replace(' ', ""));
+    }
+
+    void requestFromTexts_data()
+    {
+        QTest::addColumn<QString>("slave");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<bool>("formed");
+        QTest::addColumn<int>("expectSlave");
+        QTest::addColumn<int>("expectStart");
+        QTest::addColumn<int>("expectCount");
+        QTest::newRow("start-up") << "2" << "1139" << "12" << true << 2 << 1139 << 12;
+        QTest::newRow("slave 6.5") << "6.5" << "1139" << "12" << true << 6 << 1139 << 12;
+        QTest::newRow("slave 7.5") << "7.5" << "1139" << "12" << true << 8 << 1139 << 12;
+        QTest::newRow("slave 0") << "0" << "0" << "1" << true << 0 << 0 << 1;
+        QTest::newRow("count 12.5") << "2" << "1139" << "12.5" << true << 2 << 1139 << 12;
+        QTest::newRow("count 13.5") << "2" << "1139" << "13.5" << true << 2 << 1139 << 14;
+        QTest::newRow("count not a number") << "2" << "1139" << "x" << true << 2 << 1139 << 0;
+        QTest::newRow("largest") << "255" << "65535" << "255" << true << 255 << 65535 << 255;
+        QTest::newRow("slave letter") << "a" << "1139" << "12" << false << 0 << 0 << 0;
+        QTest::newRow("slave empty") << "" << "1139" << "12" << false << 0 << 0 << 0;
+        QTest::newRow("slave 300") << "300" << "1139" << "12" << false << 0 << 0 << 0;
+        QTest::newRow("slave -1") << "-1" << "1139" << "12" << false << 0 << 0 << 0;
+        QTest::newRow("count 300") << "2" << "1139" << "300" << false << 0 << 0 << 0;
+        QTest::newRow("start 70000") << "2" << "70000" << "12" << false << 0 << 0 << 0;
+        QTest::newRow("start -1") << "2" << "-1" << "12" << false << 0 << 0 << 0;
+        QTest::newRow("start huge") << "2" << "1e20" << "12" << false << 0 << 0 << 0;
+    }
+    void requestFromTexts()
+    {
+        QFETCH(QString, slave);
+        QFETCH(QString, start);
+        QFETCH(QString, count);
+        QFETCH(bool, formed);
+        const auto request = readRequestFromTexts(slave, start, count);
+        QCOMPARE(request.has_value(), formed);
+        if (!formed)
+            return;
+        QFETCH(int, expectSlave);
+        QFETCH(int, expectStart);
+        QFETCH(int, expectCount);
+        QCOMPARE(*request, (ReadRequest{std::uint8_t(expectSlave), std::uint16_t(expectStart),
+                                        std::uint8_t(expectCount)}));
+    }
+
+    void validReplyGivesItsValues()
+    {
+        const auto check = checkReply(reply(2, {0xFFFF, 0x8000, 0}), startUp);
+        QCOMPARE(check.status, ReplyStatus::Valid);
+        QCOMPARE(check.values, (std::vector<std::uint16_t>{65535, 32768, 0}));
+    }
+
+    void partialReplyIsIncomplete()
+    {
+        const QByteArray full = reply(2, {1, 2, 3});
+        for (int n = 0; n < full.size(); ++n)
+            QCOMPARE(checkReply(full.first(n), startUp).status, ReplyStatus::Incomplete);
+    }
+
+    void rejectedReplies_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("reason");
+        QByteArray badCrc = reply(2, {1, 2, 3});
+        badCrc[4] = char(badCrc[4] ^ 0x01);
+        QTest::newRow("bad crc") << badCrc << int(RejectReason::BadCrc);
+        QTest::newRow("wrong slave") << reply(9, {1, 2, 3}) << int(RejectReason::WrongSlave);
+        QTest::newRow("too few registers") << reply(2, {1, 2}) << int(RejectReason::WrongLength);
+        QTest::newRow("too many registers")
+            << reply(2, {1, 2, 3, 4}) << int(RejectReason::WrongLength);
+        QTest::newRow("short") << reply(2, {1, 2, 3}).first(7) << int(RejectReason::WrongLength);
+        QTest::newRow("function 4") << withCrc(QByteArray::fromHex("020406000100020003"))
+                                    << int(RejectReason::Garbage);
+        QTest::newRow("noise") << QByteArray::fromHex("55aa55aa") << int(RejectReason::Garbage);
+        QTest::newRow("nothing") << QByteArray() << int(RejectReason::NoBytes);
+    }
+    void rejectedReplies()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, reason);
+        QCOMPARE(checkReply(bytes, startUp).status, ReplyStatus::Incomplete);
+        QCOMPARE(int(classifyRejected(bytes, startUp)), reason);
+    }
+
+    void replyAfterForeignBytesIsFound()
+    {
+        // A late reply of another slave, then noise, then the one asked for.
+        const QByteArray bytes = reply(9, {7, 7, 7}) + QByteArray::fromHex("0203") +
+                                 reply(2, {10, 20, 30});
+        const auto check = checkReply(bytes, startUp);
+        QCOMPARE(check.status, ReplyStatus::Valid);
+        QCOMPARE(check.values, (std::vector<std::uint16_t>{10, 20, 30}));
+    }
+
+    void exceptionReply()
+    {
+        const auto check = checkReply(withCrc(QByteArray::fromHex("028302")), startUp);
+        QCOMPARE(check.status, ReplyStatus::Exception);
+        QCOMPARE(check.exceptionCode, 2);
+        QByteArray corrupted = withCrc(QByteArray::fromHex("028302"));
+        corrupted[2] = 3;
+        QCOMPARE(checkReply(corrupted, startUp).status, ReplyStatus::Incomplete);
+        QCOMPARE(checkReply(withCrc(QByteArray::fromHex("098302")), startUp).status,
+                 ReplyStatus::Incomplete);
+    }
+
+    void zeroAndLargeCounts()
+    {
+        QCOMPARE(checkReply(reply(2, {}), ReadRequest{2, 0, 0}).status, ReplyStatus::Valid);
+        // 128 registers need a byte count of 256, which no frame can carry.
+        std::vector<std::uint16_t> many(128, 1);
+        QCOMPARE(checkReply(reply(2, many), ReadRequest{2, 0, 128}).status,
+                 ReplyStatus::Incomplete);
+    }
+
+    void cellTexts()
+    {
+        QCOMPARE(cellText(1139), QStringLiteral(" 1139"));
+        QCOMPARE(cellText(0), QStringLiteral(" 0"));
+        QCOMPARE(cellText(65535), QStringLiteral(" 65535"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFrames)
+#include "test_frames.moc"

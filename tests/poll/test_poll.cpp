@@ -1,0 +1,366 @@
+#include "crc16.h"
+#include "faketransport.h"
+#include "poll.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <map>
+
+using namespace modbus;
+
+namespace {
+
+QByteArray withCrc(QByteArray frame)
+{
+    const CrcPair pair = crc16(frame);
+    return frame + char(pair.hi) + char(pair.lo);
+}
+
+// A register's value at a slave, as the test slaves serve it.
+std::uint16_t served(int slave, int address) { return std::uint16_t(slave * 1000 + address); }
+
+QByteArray replyTo(const QByteArray &request)
+{
+    const int slave = std::uint8_t(request[0]);
+    const int start = std::uint8_t(request[2]) << 8 | std::uint8_t(request[3]);
+    const int count = std::uint8_t(request[5]);
+    QByteArray frame;
+    frame += char(slave);
+    frame += char(3);
+    frame += char(2 * count);
+    for (int r = 0; r < count; ++r) {
+        const auto v = served(slave, start + r);
+        frame += char(v >> 8), frame += char(v & 0xFF);
+    }
+    return withCrc(frame);
+}
+
+// The window as the poll sees it, in plain values.
+struct Window {
+    std::array<bool, 4> enabled{true, false, false, false};
+    QStringList ids{"2", "60", "5", "6"};
+    QString start = "1139";
+    QString count = "12";
+    std::map<std::pair<int, int>, QString> cells; // (row, slot)
+    std::vector<std::pair<int, SlotColour>> colours;
+
+    PollBinding binding()
+    {
+        return {[this](int slot) { return enabled[slot]; },
+                [this](int slot) { return ids[slot]; },
+                [this] { return start; },
+                [this] { return count; },
+                [this](int slot, SlotColour c) { colours.emplace_back(slot, c); },
+                [this](int row, int slot, const QString &text) {
+                    if (row > 14)
+                        return false;
+                    cells[{row, slot}] = text;
+                    return true;
+                }};
+    }
+    QString cell(int row, int slot) const
+    {
+        const auto it = cells.find({row, slot});
+        return it == cells.end() ? QString() : it->second;
+    }
+    bool has(int row, int slot) const { return cells.count({row, slot}) > 0; }
+    std::vector<SlotColour> coloursOf(int slot) const
+    {
+        std::vector<SlotColour> seen;
+        for (auto [s, c] : colours)
+            if (s == slot)
+                seen.push_back(c);
+        return seen;
+    }
+};
+
+constexpr int testTimeoutMs = 150;
+
+} // namespace
+
+class TestPoll : public QObject {
+    Q_OBJECT
+
+    FakeTransport *port = nullptr;
+    Window window;
+    LinkPoll *poll = nullptr;
+
+    // Runs one pass and waits, bounded, for its end.
+    bool runPass()
+    {
+        QSignalSpy done(poll, &LinkPoll::finished);
+        if (!poll->start())
+            return false;
+        return done.wait(5000);
+    }
+    void answerAtOnce()
+    {
+        port->onWrite = [this](const QByteArray &r) { port->feed(replyTo(r)); };
+    }
+
+private slots:
+    void init()
+    {
+        port = new FakeTransport(this);
+        port->open();
+        window = Window{};
+        poll = new LinkPoll(*port, window.binding(), this);
+        poll->setReplyTimeout(testTimeoutMs);
+    }
+    void cleanup()
+    {
+        delete poll;
+        delete port;
+    }
+
+    void startUpRequestFillsTwelveRows()
+    {
+        // The reply comes a byte at a time, each announced separately.
+        port->onWrite = [this](const QByteArray &r) {
+            const QByteArray reply = replyTo(r);
+            for (char b : reply)
+                QTimer::singleShot(0, port, [this, b] { port->feed(QByteArray(1, b)); });
+        };
+        QVERIFY(runPass());
+        QCOMPARE(port->writes, QByteArrayList{QByteArray::fromHex("02030473000CB517")});
+        for (int r = 1; r <= 12; ++r)
+            QCOMPARE(window.cell(r, 0), u' ' + QString::number(served(2, 1138 + r)));
+        QVERIFY(!window.has(13, 0));
+        QCOMPARE(window.coloursOf(0), (std::vector{SlotColour::Polling, SlotColour::Idle}));
+    }
+
+    void valueBytesAreUnsigned()
+    {
+        window.count = "3";
+        port->onWrite = [this](const QByteArray &) {
+            port->feed(withCrc(QByteArray::fromHex("020306FFFF80000000")));
+        };
+        QVERIFY(runPass());
+        QCOMPARE(window.cell(1, 0), QStringLiteral(" 65535"));
+        QCOMPARE(window.cell(2, 0), QStringLiteral(" 32768"));
+        QCOMPARE(window.cell(3, 0), QStringLiteral(" 0"));
+    }
+
+    void allSlotsInTurnEachIntoItsColumn()
+    {
+        window.enabled = {true, true, true, true};
+        answerAtOnce();
+        QVERIFY(runPass());
+        QCOMPARE(port->writes.size(), 4);
+        for (int slot = 0; slot < 4; ++slot)
+            QCOMPARE(window.cell(1, slot),
+                     u' ' + QString::number(served(window.ids[slot].toInt(), 1139)));
+        // At the end all four boxes are idle, the last four colours written.
+        const std::vector last(window.colours.end() - 4, window.colours.end());
+        for (int slot = 0; slot < 4; ++slot)
+            QCOMPARE(last[slot], std::make_pair(slot, SlotColour::Idle));
+    }
+
+    void lateReplyIsNeverTakenForTheNextSlot()
+    {
+        window.enabled = {true, true, false, false};
+        // Slave 2 answers only after its wait is over, inside slave 60's wait; slave 60 answers
+        // right after that.
+        port->onWrite = [this](const QByteArray &r) {
+            if (r[0] == char(60)) {
+                port->feed(replyTo(QByteArray::fromHex("02030473000C")));
+                port->feed(replyTo(r));
+            }
+        };
+        QVERIFY(runPass());
+        QVERIFY(!window.has(1, 0));
+        for (int r = 1; r <= 12; ++r)
+            QCOMPARE(window.cell(r, 1), u' ' + QString::number(served(60, 1138 + r)));
+        QCOMPARE(window.coloursOf(0),
+                 (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
+    }
+
+    void bytesWaitingBeforeARequestAreDiscarded()
+    {
+        window.count = "1";
+        // A stray reply of the same slave with another value sits in the port before the request.
+        port->feedQuietly(withCrc(QByteArray::fromHex("0203020007")));
+        port->onWrite = [this](const QByteArray &r) { port->feed(replyTo(r)); };
+        QVERIFY(runPass());
+        QCOMPARE(window.cell(1, 0), u' ' + QString::number(served(2, 1139)));
+    }
+
+    void exceptionEndsTheWaitAtOnceAndWritesNothing()
+    {
+        port->onWrite = [this](const QByteArray &) {
+            port->feed(withCrc(QByteArray::fromHex("028302")));
+        };
+        QSignalSpy results(poll, &LinkPoll::slotFinished);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(runPass());
+        QVERIFY(clock.elapsed() < testTimeoutMs);
+        QVERIFY(window.cells.empty());
+        const auto result = results.at(0).at(1).value<SlotResult>();
+        QCOMPARE(result.outcome, SlotOutcome::Exception);
+        QCOMPARE(result.exceptionCode, 2);
+        QCOMPARE(window.coloursOf(0),
+                 (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
+    }
+
+    void rejectedRepliesWriteNothing_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("reason");
+        QByteArray good = replyTo(QByteArray::fromHex("02030473000C"));
+        QByteArray badCrc = good;
+        badCrc[5] = char(badCrc[5] ^ 0x40);
+        QTest::newRow("bad crc") << badCrc << int(RejectReason::BadCrc);
+        QTest::newRow("wrong slave") << replyTo(QByteArray::fromHex("05030473000C"))
+                                     << int(RejectReason::WrongSlave);
+        QTest::newRow("wrong byte count") << replyTo(QByteArray::fromHex("02030473000B"))
+                                          << int(RejectReason::WrongLength);
+        QTest::newRow("short") << good.first(20) << int(RejectReason::WrongLength);
+        QTest::newRow("silent") << QByteArray() << int(RejectReason::NoBytes);
+    }
+    void rejectedRepliesWriteNothing()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, reason);
+        port->onWrite = [&](const QByteArray &) {
+            if (!reply.isEmpty())
+                port->feed(reply);
+        };
+        QSignalSpy results(poll, &LinkPoll::slotFinished);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(runPass());
+        QVERIFY(clock.elapsed() >= testTimeoutMs - 5); // waited for the right reply to the end
+        QVERIFY(window.cells.empty());
+        const auto result = results.at(0).at(1).value<SlotResult>();
+        QCOMPARE(result.outcome, SlotOutcome::NoReply);
+        QCOMPARE(int(result.reject), reason);
+        QCOMPARE(window.coloursOf(0).at(1), SlotColour::TimedOut);
+    }
+
+    void zeroRegisters()
+    {
+        window.count = "0";
+        answerAtOnce();
+        QSignalSpy results(poll, &LinkPoll::slotFinished);
+        QVERIFY(runPass());
+        QCOMPARE(port->writes.at(0), withCrc(QByteArray::fromHex("020304730000")));
+        QCOMPARE(results.at(0).at(1).value<SlotResult>().outcome, SlotOutcome::Valid);
+        QVERIFY(window.cells.empty());
+    }
+
+    void rowsPastTheGridAreSkipped()
+    {
+        window.count = "15";
+        answerAtOnce();
+        QVERIFY(runPass());
+        QCOMPARE(window.cell(14, 0), u' ' + QString::number(served(2, 1139 + 13)));
+        QVERIFY(!window.has(15, 0));
+    }
+
+    void disabledSlotsAndClosedPortSendNothing()
+    {
+        window.enabled = {false, false, false, false};
+        QVERIFY(runPass());
+        QVERIFY(port->writes.isEmpty());
+        QCOMPARE(window.colours.size(), std::size_t(4));
+        for (auto [slot, colour] : window.colours)
+            QCOMPARE(colour, SlotColour::Idle);
+
+        window.enabled = {true, true, false, false};
+        window.colours.clear();
+        port->close();
+        QVERIFY(runPass());
+        QVERIFY(port->writes.isEmpty());
+        QCOMPARE(window.coloursOf(1), (std::vector{SlotColour::Polling, SlotColour::Idle}));
+    }
+
+    void textsThatFormNoRequestSendNothing_data()
+    {
+        QTest::addColumn<QString>("slave");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("count");
+        QTest::newRow("slave letter") << "x" << "1139" << "12";
+        QTest::newRow("slave 300") << "300" << "1139" << "12";
+        QTest::newRow("slave empty") << "" << "1139" << "12";
+        QTest::newRow("start 70000") << "2" << "70000" << "12";
+        QTest::newRow("start -1") << "2" << "-1" << "12";
+        QTest::newRow("count 300") << "2" << "1139" << "300";
+    }
+    void textsThatFormNoRequestSendNothing()
+    {
+        QFETCH(QString, slave);
+        QFETCH(QString, start);
+        QFETCH(QString, count);
+        window.enabled = {true, true, false, false};
+        window.ids[0] = slave;
+        window.start = start;
+        window.count = count;
+        answerAtOnce();
+        QVERIFY(runPass());
+        // Slot 1 shares the register block: with a bad block it sends nothing either.
+        const bool blockOk = start == "1139" && count == "12";
+        QCOMPARE(port->writes.size(), blockOk ? 1 : 0);
+        if (blockOk)
+            QCOMPARE(port->writes.at(0), QByteArray::fromHex("3C030473000CB1C9"));
+        QCOMPARE(window.coloursOf(0),
+                 (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
+    }
+
+    void editsApplyFromTheNextSlot()
+    {
+        window.enabled = {true, true, false, false};
+        port->onWrite = [this](const QByteArray &r) {
+            window.count = "2"; // typed while slot 0 waits
+            port->feed(replyTo(r));
+        };
+        QVERIFY(runPass());
+        QCOMPARE(std::uint8_t(port->writes.at(0)[5]), 12);
+        QCOMPARE(std::uint8_t(port->writes.at(1)[5]), 2);
+    }
+
+    void portClosingUnderAWaitEndsIt()
+    {
+        window.enabled = {true, true, true, true};
+        poll->setReplyTimeout(10000);
+        port->onWrite = [this](const QByteArray &) {
+            QTimer::singleShot(20, port, [this] { port->fail("device gone"); });
+        };
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(runPass());
+        QVERIFY(clock.elapsed() < 2000);
+        QCOMPARE(port->writes.size(), 1); // the later slots find the port closed
+        QCOMPARE(window.coloursOf(0).at(1), SlotColour::TimedOut);
+    }
+
+    void onePassAtATime()
+    {
+        window.enabled = {true, true, false, false};
+        int outstanding = 0, most = 0;
+        port->onWrite = [&](const QByteArray &r) {
+            most = std::max(most, ++outstanding);
+            QVERIFY(!poll->start()); // a "Test" click while the link polls
+            QTimer::singleShot(10, port, [&, r] {
+                --outstanding;
+                port->feed(replyTo(r));
+            });
+        };
+        QVERIFY(runPass());
+        QCOMPARE(port->writes.size(), 2);
+        QCOMPARE(most, 1);
+    }
+
+    void replyWaitingAtTheDeadlineIsTaken()
+    {
+        // The reply is in the port but its announcement has not been delivered yet.
+        port->onWrite = [this](const QByteArray &r) { port->feedQuietly(replyTo(r)); };
+        QVERIFY(runPass());
+        QCOMPARE(window.cell(1, 0), u' ' + QString::number(served(2, 1139)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPoll)
+#include "test_poll.moc"
