@@ -3,6 +3,8 @@
 #include "applyprogress.h"
 #include "browserpane.h"
 #include "connect.h"
+#include "diagnostics.h"
+#include "portkeeper.h"
 #include "progressbar.h"
 #include "qserialtransport.h"
 #include "readinggrid.h"
@@ -20,6 +22,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
@@ -27,8 +30,7 @@ namespace {
 
 template <typename T>
 T *make(QWidget *parent, const char *name, int left, int top, int width, int height,
-        const QString &text = {})
-{
+        const QString &text = {}) {
     auto *w = new T(parent);
     w->setObjectName(QString::fromLatin1(name));
     w->setGeometry(px(left), px(top), px(width), px(height));
@@ -39,8 +41,7 @@ T *make(QWidget *parent, const char *name, int left, int top, int width, int hei
     return w;
 }
 
-QComboBox *makeList(QWidget *parent, const char *name, int top, const QStringList &entries)
-{
+QComboBox *makeList(QWidget *parent, const char *name, int top, const QStringList &entries) {
     auto *box = make<QComboBox>(parent, name, 960, top, 855, 315);
     box->setEditable(true);
     box->addItems(entries);
@@ -48,8 +49,7 @@ QComboBox *makeList(QWidget *parent, const char *name, int top, const QStringLis
     return box;
 }
 
-QStringList portEntries()
-{
+QStringList portEntries() {
     QStringList entries;
     for (int n = 1; n <= 15; ++n)
         entries << QString::number(n);
@@ -57,8 +57,7 @@ QStringList portEntries()
 }
 
 // Slot box colours, written BBGGRR: 80FF80 light green, 0000FF red, 004000 dark green.
-QColor slotColour(modbus::SlotColour colour)
-{
+QColor slotColour(modbus::SlotColour colour) {
     switch (colour) {
     case modbus::SlotColour::Polling:
         return QColor(0x80, 0xFF, 0x80);
@@ -70,8 +69,7 @@ QColor slotColour(modbus::SlotColour colour)
     return QColor(0x00, 0x40, 0x00);
 }
 
-void setBackColour(QCheckBox *box, const QColor &colour)
-{
+void setBackColour(QCheckBox *box, const QColor &colour) {
     QPalette p = box->palette();
     p.setColor(box->backgroundRole(), colour);
     box->setPalette(p);
@@ -85,8 +83,7 @@ Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidg
     : QWidget(parent)
     , csvPath_(options.csvPath.isEmpty()
                    ? QCoreApplication::applicationDirPath() + QStringLiteral("/mwRARE.csv")
-                   : options.csvPath)
-{
+                   : options.csvPath) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -109,8 +106,7 @@ Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidg
     load();
 }
 
-Form1::~Form1()
-{
+Form1::~Form1() {
     // Nothing may touch a control once the window is going: stop the cycle and both polls here,
     // before the controls are destroyed.
     scan_->cancel();
@@ -118,8 +114,7 @@ Form1::~Form1()
         poll->cancel();
 }
 
-void Form1::createControls()
-{
+void Form1::createControls() {
     Frame4 = make<QGroupBox>(this, "Frame4", 0, 120, 4455, 5535, QStringLiteral("Frame4"));
     createLinkControls(0);
     createLinkControls(1);
@@ -158,8 +153,7 @@ void Form1::createControls()
     Timer3 = makeTimer("Timer3", 500);
 }
 
-void Form1::createLinkControls(int link)
-{
+void Form1::createLinkControls(int link) {
     const bool first = link == 0;
     const int top = first ? 360 : 2280;
     auto name = [first](const char *base) {
@@ -167,22 +161,24 @@ void Form1::createLinkControls(int link)
     };
     auto *buttons = make<QGroupBox>(Frame4, first ? "Frame6" : "Frame14", 120, top, 1095, 1815,
                                     first ? QStringLiteral("Frame6") : QString());
-    auto *connectButton = make<QPushButton>(buttons, name("cmd_coneck"), 120, 240, 855, 375,
-                                            links::connectCaption);
+    auto *connectButton =
+        make<QPushButton>(buttons, name("cmd_coneck"), 120, 240, 855, 375, links::connectCaption);
     auto *mode = make<QPushButton>(buttons, name("cmd_auto"), 120, first ? 840 : 720, 855, 375,
                                    QStringLiteral("Manual"));
     auto *test = make<QPushButton>(buttons, name("cmdTest"), 120, first ? 1320 : 1200, 855, 375,
                                    QStringLiteral("Test"));
 
-    auto *portPanel = make<QGroupBox>(Frame4, first ? "Frame1" : "Frame5", 1200, top, 1935, 1815,
-                                      first ? QStringLiteral(" Pielstick") : QStringLiteral("SWD9TM"));
+    auto *portPanel =
+        make<QGroupBox>(Frame4, first ? "Frame1" : "Frame5", 1200, top, 1935, 1815,
+                        first ? QStringLiteral(" Pielstick") : QStringLiteral("SWD9TM"));
     auto *comLabel = make<QLabel>(portPanel, first ? "Label1" : "Label3", 120, 480, 975, 255,
                                   QStringLiteral("Com          :"));
     auto *port = makeList(portPanel, name("ComA"), 480, portEntries());
     auto *baudLabel = make<QLabel>(portPanel, first ? "Label2" : "Label4", 120, 960, 855, 255,
                                    QStringLiteral("BoudRate :"));
-    auto *baud = makeList(portPanel, name("BoudRateA"), 960,
-                          {QStringLiteral("9600"), QStringLiteral("38400"), QStringLiteral("115200")});
+    auto *baud =
+        makeList(portPanel, name("BoudRateA"), 960,
+                 {QStringLiteral("9600"), QStringLiteral("38400"), QStringLiteral("115200")});
 
     auto *idPanel = make<QGroupBox>(Frame4, first ? "Frame3" : "Frame11", 3240, top, 975, 1815,
                                     QStringLiteral("ID"));
@@ -208,8 +204,7 @@ void Form1::createLinkControls(int link)
     }
 }
 
-modbus::LinkPoll *Form1::createPoll(int link, SerialTransport &port)
-{
+modbus::LinkPoll *Form1::createPoll(int link, SerialTransport &port) {
     const auto &ids = link == 0 ? txtaID : txtaID1;
     const auto &boxes = link == 0 ? cheAID : cheAID1;
     const int firstColumn = firstSlotColumn(link);
@@ -230,12 +225,16 @@ modbus::LinkPoll *Form1::createPoll(int link, SerialTransport &port)
     return poll;
 }
 
-void Form1::wire()
-{
-    scan_ = new scan::ScanControl(
-        {PBScan, {cmd_auto, cmd_auto1}, cmdTest, cmdAuto, Timer3, Timer2, polls_,
-         [this] { takeSnapshot(); }},
-        this);
+void Form1::wire() {
+    scan_ = new scan::ScanControl({PBScan,
+                                   {cmd_auto, cmd_auto1},
+                                   cmdTest,
+                                   cmdAuto,
+                                   Timer3,
+                                   Timer2,
+                                   polls_,
+                                   [this] { takeSnapshot(); }},
+                                  this);
     connect(cmd_coneck, &QPushButton::clicked, this, &Form1::cmd_coneck_Click);
     connect(cmd_coneck1, &QPushButton::clicked, this, &Form1::cmd_coneck1_Click);
     connect(cmdTest, &QPushButton::clicked, this, &Form1::cmdTest_Click);
@@ -245,25 +244,67 @@ void Form1::wire()
     connect(cmdAuto, &QPushButton::clicked, scan_, &scan::ScanControl::testEnablerClicked);
     connect(PBScan, &QPushButton::clicked, scan_, &scan::ScanControl::scanSwitchClicked);
     connect(Timer2, &QTimer::timeout, scan_, &scan::ScanControl::startTimerTicked);
+    connect(Timer3, &QTimer::timeout, this, &Form1::reopenLostPorts);
     connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
-    // A port that fails under the station is closed; its button tells so at once.
-    connect(MSComm, &SerialTransport::portLost, this,
-            [this] { cmd_coneck->setText(links::connectCaption); });
-    connect(MSComm1, &SerialTransport::portLost, this,
-            [this] { cmd_coneck1->setText(links::connectCaption); });
+    wireDiagnostics();
 
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command1, &QPushButton::clicked, WebBrowser1, &BrowserPane::forward);
     connect(Command2, &QPushButton::clicked, WebBrowser1, &BrowserPane::back);
     connect(Command3, &QPushButton::clicked, WebBrowser1, &BrowserPane::reload);
-    connect(WebBrowser1, &BrowserPane::progressChange, this,
-            [this](int progress, int progressMax) {
-                applyProgress(*ProgressBar1, *Label5, progress, progressMax);
-            });
+    connect(WebBrowser1, &BrowserPane::progressChange, this, [this](int progress, int progressMax) {
+        applyProgress(*ProgressBar1, *Label5, progress, progressMax);
+    });
 }
 
-void Form1::load()
-{
+void Form1::wireDiagnostics() {
+    diagnostics_ =
+        new Diagnostics(*tabel,
+                        {Diagnostics::Link{polls_[0], cheAID, txtaID, firstSlotColumn(0)},
+                         Diagnostics::Link{polls_[1], cheAID1, txtaID1, firstSlotColumn(1)}},
+                        this);
+    tabel->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tabel, &QWidget::customContextMenuRequested, this, &Form1::offerStatsReset);
+    for (int link = 0; link < 2; ++link) {
+        SerialTransport *port = link == 0 ? MSComm : MSComm1;
+        keepers_[link] = new PortKeeper(*port, this);
+        // A port that fails under the station is closed; its button tells so at once.
+        connect(port, &SerialTransport::portLost, this, [this, link] { showLinkState(link); });
+        connect(keepers_[link], &PortKeeper::reopened, this, [this, link] { showLinkState(link); });
+    }
+}
+
+void Form1::showLinkState(int link) {
+    SerialTransport *port = link == 0 ? MSComm : MSComm1;
+    QPushButton *button = link == 0 ? cmd_coneck : cmd_coneck1;
+    button->setText(port->isOpen() ? links::disconnectCaption : links::connectCaption);
+    QString tip = QStringLiteral("Port %1: %2, %3")
+                      .arg(port->portNumber())
+                      .arg(port->deviceName(),
+                           port->isOpen() ? QStringLiteral("open") : QStringLiteral("closed"));
+    if (keepers_[link]->isLost())
+        tip += QStringLiteral("\nThe device failed; reopening it every cycle");
+    button->setToolTip(tip);
+}
+
+void Form1::reopenLostPorts() {
+    for (auto *keeper : keepers_)
+        keeper->tryReopen();
+}
+
+void Form1::offerStatsReset(const QPoint &pos) {
+    const QModelIndex index = tabel->indexAt(pos);
+    const auto slot = Diagnostics::slotOfColumn(index.column());
+    if (!index.isValid() || index.row() != 0 || !slot)
+        return;
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("Reset statistics"), this,
+                    [this, slot] { diagnostics_->reset(slot->first, slot->second); });
+    menu->popup(tabel->viewport()->mapToGlobal(pos));
+}
+
+void Form1::load() {
     ComA->setCurrentIndex(4);
     BoudRateA->setCurrentIndex(1);
     MSComm->setProperty("Settings", lineSettings); // the transport runs 38400,n,8,1 only
@@ -293,43 +334,50 @@ void Form1::load()
     Timer3->start();
 }
 
-void Form1::cmd_coneck_Click()
-{
+void Form1::cmd_coneck_Click() {
+    keepers_[0]->operatorActed();
     cmd_coneck->setText(links::connectClick(cmd_coneck->text(), ComA->currentText(), *MSComm));
+    showLinkState(0);
 }
 
-void Form1::cmd_coneck1_Click()
-{
+void Form1::cmd_coneck1_Click() {
+    keepers_[1]->operatorActed();
     cmd_coneck1->setText(links::connectClick(cmd_coneck1->text(), ComA1->currentText(), *MSComm1));
+    showLinkState(1);
 }
 
-void Form1::cmdTest_Click() { polls_[0]->start(); }
+void Form1::cmdTest_Click() {
+    polls_[0]->start();
+}
 
-void Form1::cmdTest1_Click() { polls_[1]->start(); }
+void Form1::cmdTest1_Click() {
+    polls_[1]->start();
+}
 
-void Form1::Autoscan() { scan_->autoscan(); }
+void Form1::Autoscan() {
+    scan_->autoscan();
+}
 
-void Form1::Command5_Click()
-{
+void Form1::Command5_Click() {
     Text1->setText(uploadUrl(serverAddress(), txtPrint->text()));
     WebBrowser1->navigate(Text1->text());
 }
 
-void Form1::takeSnapshot()
-{
-    scan::takeSnapshot([this](int column) { return tabel->cellText(scan::snapshotRow, column).value_or(QString()); },
-                       *txtPrint, csvPath_);
+void Form1::takeSnapshot() {
+    scan::takeSnapshot(
+        [this](int column) {
+            return tabel->cellText(scan::snapshotRow, column).value_or(QString());
+        },
+        *txtPrint, csvPath_);
 }
 
-void Form1::resizeEvent(QResizeEvent *event)
-{
+void Form1::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
     WebBrowser1->setGeometry(
         browserGeometry(WebBrowser1->geometry(), twips(width()), twips(height())));
 }
 
-void Form1::closeEvent(QCloseEvent *event)
-{
+void Form1::closeEvent(QCloseEvent *event) {
     if (MSComm->isOpen())
         MSComm->close();
     event->accept();

@@ -14,6 +14,8 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 class BrowserPane;
+class Diagnostics;
+class PortKeeper;
 class FractionProgressBar;
 class ReadingGrid;
 class SerialTransport;
@@ -67,6 +69,8 @@ public:
 
     modbus::LinkPoll *poll(int link) const { return polls_[link]; }
     scan::ScanControl *scanControl() const { return scan_; }
+    Diagnostics *diagnostics() const { return diagnostics_; }
+    PortKeeper *portKeeper(int link) const { return keepers_[link]; }
     QString csvPath() const { return csvPath_; }
 
     // Handlers, named after their control and event.
@@ -88,8 +92,14 @@ private:
     void wire();
     void load();
     void takeSnapshot();
+    void wireDiagnostics();
+    void showLinkState(int link);
+    void reopenLostPorts();
+    void offerStatsReset(const QPoint &pos);
 
     std::array<modbus::LinkPoll *, 2> polls_{};
     scan::ScanControl *scan_ = nullptr;
+    Diagnostics *diagnostics_ = nullptr;
+    std::array<PortKeeper *, 2> keepers_{};
     QString csvPath_;
 };

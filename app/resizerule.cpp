@@ -6,8 +6,7 @@ namespace {
 constexpr int heightAboveBrowser = 1680;
 }
 
-QRect browserGeometry(QRect current, int innerWidthTwips, int innerHeightTwips)
-{
+QRect browserGeometry(QRect current, int innerWidthTwips, int innerHeightTwips) {
     QRect next = current;
     if (innerWidthTwips >= 0)
         next.setWidth(px(innerWidthTwips));

@@ -3,8 +3,7 @@
 namespace modbus {
 namespace {
 
-constexpr std::array<std::uint8_t, 512> makeTable()
-{
+constexpr std::array<std::uint8_t, 512> makeTable() {
     std::array<std::uint8_t, 512> table{};
     for (unsigned i = 0; i < 256; ++i) {
         unsigned c = i;
@@ -20,8 +19,7 @@ constexpr std::array<std::uint8_t, 512> makeTable()
 
 const std::array<std::uint8_t, 512> crcTable = makeTable();
 
-bool crc16(QByteArrayView data, int n, CrcPair &pair)
-{
+bool crc16(QByteArrayView data, int n, CrcPair &pair) {
     pair = CrcPair{};
     for (int p = 0; p < n; ++p) {
         if (p >= data.size())
@@ -33,8 +31,7 @@ bool crc16(QByteArrayView data, int n, CrcPair &pair)
     return true;
 }
 
-CrcPair crc16(QByteArrayView data)
-{
+CrcPair crc16(QByteArrayView data) {
     CrcPair pair;
     crc16(data, static_cast<int>(data.size()), pair);
     return pair;

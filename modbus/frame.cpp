@@ -10,10 +10,11 @@ constexpr std::uint8_t readHoldingRegisters = 0x03;
 constexpr std::uint8_t exceptionFlag = 0x80;
 constexpr int exceptionLength = 5;
 
-std::uint8_t byteAt(QByteArrayView b, qsizetype i) { return static_cast<std::uint8_t>(b[i]); }
+std::uint8_t byteAt(QByteArrayView b, qsizetype i) {
+    return static_cast<std::uint8_t>(b[i]);
+}
 
-bool crcMatches(QByteArrayView frame)
-{
+bool crcMatches(QByteArrayView frame) {
     const qsizetype n = frame.size();
     const CrcPair pair = crc16(frame.first(n - 2));
     return byteAt(frame, n - 2) == pair.hi && byteAt(frame, n - 1) == pair.lo;
@@ -22,8 +23,7 @@ bool crcMatches(QByteArrayView frame)
 } // namespace
 
 std::optional<ReadRequest> readRequestFromTexts(QStringView slave, QStringView start,
-                                                QStringView count)
-{
+                                                QStringView count) {
     const auto slaveNumber = strictNumber(slave);
     if (!slaveNumber)
         return std::nullopt;
@@ -36,8 +36,7 @@ std::optional<ReadRequest> readRequestFromTexts(QStringView slave, QStringView s
                        static_cast<std::uint8_t>(*n)};
 }
 
-QByteArray requestFrame(const ReadRequest &request)
-{
+QByteArray requestFrame(const ReadRequest &request) {
     QByteArray frame;
     frame.reserve(8);
     frame.append(char(request.slave));
@@ -52,8 +51,7 @@ QByteArray requestFrame(const ReadRequest &request)
     return frame;
 }
 
-ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request)
-{
+ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request) {
     const int length = replyLength(request.count);
     const bool countFits = 2 * request.count <= 0xFF;
     for (qsizetype at = 0; at < received.size(); ++at) {
@@ -77,12 +75,12 @@ ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request)
     return {};
 }
 
-RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request)
-{
+RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request) {
     if (received.isEmpty())
         return RejectReason::NoBytes;
     for (qsizetype at = 0; at + 1 < received.size(); ++at) {
-        if (byteAt(received, at) != request.slave || byteAt(received, at + 1) != readHoldingRegisters)
+        if (byteAt(received, at) != request.slave ||
+            byteAt(received, at + 1) != readHoldingRegisters)
             continue;
         const QByteArrayView frame = received.sliced(at);
         if (frame.size() < replyLength(request.count) || byteAt(frame, 2) != 2 * request.count)

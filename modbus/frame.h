@@ -26,7 +26,9 @@ std::optional<ReadRequest> readRequestFromTexts(QStringView slave, QStringView s
 // The 8-byte request: address, 03, start hi, start lo, 00, count, CRC.
 QByteArray requestFrame(const ReadRequest &request);
 
-constexpr int replyLength(int count) { return 5 + 2 * count; }
+constexpr int replyLength(int count) {
+    return 5 + 2 * count;
+}
 
 enum class ReplyStatus {
     Incomplete, // no frame for this request yet: keep waiting
@@ -51,6 +53,8 @@ ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request);
 RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request);
 
 // The text a register value is shown with: one blank, then the decimal digits.
-inline QString cellText(std::uint16_t value) { return u' ' + QString::number(value); }
+inline QString cellText(std::uint16_t value) {
+    return u' ' + QString::number(value);
+}
 
 } // namespace modbus

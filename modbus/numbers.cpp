@@ -7,10 +7,11 @@
 namespace modbus {
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\n';
+}
 
-int digitValue(QChar c, int base)
-{
+int digitValue(QChar c, int base) {
     const char16_t u = c.unicode();
     int d = -1;
     if (u >= u'0' && u <= u'9')
@@ -29,8 +30,7 @@ struct Scan {
     qsizetype used = 0;
 };
 
-Scan scanNumber(QStringView s)
-{
+Scan scanNumber(QStringView s) {
     qsizetype i = 0;
     const qsizetype n = s.size();
     if (n >= 2 && s[0] == u'&') {
@@ -85,8 +85,7 @@ Scan scanNumber(QStringView s)
 
 } // namespace
 
-double lenientNumber(QStringView text)
-{
+double lenientNumber(QStringView text) {
     QString compact;
     compact.reserve(text.size());
     for (QChar c : text)
@@ -95,8 +94,7 @@ double lenientNumber(QStringView text)
     return scanNumber(compact).value;
 }
 
-std::optional<double> strictNumber(QStringView text)
-{
+std::optional<double> strictNumber(QStringView text) {
     const QStringView s = text.trimmed();
     if (s.isEmpty())
         return std::nullopt;
@@ -108,12 +106,12 @@ std::optional<double> strictNumber(QStringView text)
     return scan.value;
 }
 
-std::optional<std::int32_t> roundToInt32(double value)
-{
+std::optional<std::int32_t> roundToInt32(double value) {
     if (!std::isfinite(value))
         return std::nullopt;
     const double r = std::nearbyint(value); // default rounding mode: halves to even
-    if (r < std::numeric_limits<std::int32_t>::min() || r > std::numeric_limits<std::int32_t>::max())
+    if (r < std::numeric_limits<std::int32_t>::min() ||
+        r > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     return static_cast<std::int32_t>(r);
 }

@@ -11,8 +11,7 @@ constexpr qsizetype receiveLimit = 2048;
 LinkPoll::LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent)
     : QObject(parent)
     , port_(port)
-    , binding_(std::move(binding))
-{
+    , binding_(std::move(binding)) {
     kick_.setSingleShot(true);
     kick_.setInterval(0);
     connect(&kick_, &QTimer::timeout, this, &LinkPoll::nextSlot);
@@ -24,8 +23,7 @@ LinkPoll::LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent)
     connect(&port_, &SerialTransport::closed, this, &LinkPoll::onTimeout);
 }
 
-bool LinkPoll::start()
-{
+bool LinkPoll::start() {
     if (running_)
         return false;
     running_ = true;
@@ -34,16 +32,14 @@ bool LinkPoll::start()
     return true;
 }
 
-void LinkPoll::cancel()
-{
+void LinkPoll::cancel() {
     running_ = false;
     waiting_ = false;
     kick_.stop();
     timeout_.stop();
 }
 
-void LinkPoll::nextSlot()
-{
+void LinkPoll::nextSlot() {
     while (running_ && ++slot_ < slotCount) {
         if (!binding_.slotEnabled(slot_)) {
             emit slotFinished(slot_, {SlotOutcome::Disabled});
@@ -80,8 +76,7 @@ void LinkPoll::nextSlot()
     emit finished();
 }
 
-void LinkPoll::onData()
-{
+void LinkPoll::onData() {
     if (!waiting_) {
         if (port_.isOpen())
             port_.discardInput(); // no request outstanding: nothing here can be a reply
@@ -100,11 +95,10 @@ void LinkPoll::onData()
     }
     for (int r = 0; r < request_.count; ++r)
         binding_.setCell(r + 1, slot_, cellText(check.values[std::size_t(r)]));
-    endWait({SlotOutcome::Valid, RejectReason::None, 0, micros});
+    endWait({SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)});
 }
 
-void LinkPoll::onTimeout()
-{
+void LinkPoll::onTimeout() {
     if (!waiting_)
         return;
     // A reply that arrived just before the deadline may not have been announced yet.
@@ -117,8 +111,7 @@ void LinkPoll::onTimeout()
              clock_.nsecsElapsed() / 1000});
 }
 
-void LinkPoll::endWait(SlotResult result)
-{
+void LinkPoll::endWait(SlotResult result) {
     waiting_ = false;
     timeout_.stop();
     if (result.outcome != SlotOutcome::Valid)

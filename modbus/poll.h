@@ -28,6 +28,7 @@ struct SlotResult {
     RejectReason reject = RejectReason::None; // NoReply: what the received bytes looked like
     std::uint8_t exceptionCode = 0;
     qint64 responseMicros = 0; // request written to reply complete
+    int values = 0;            // Valid: registers the reply carried
 };
 
 // What a poll reads and writes of the window, looked up when each slot's turn comes.

@@ -9,15 +9,13 @@ namespace scan {
 
 ScanControl::ScanControl(ScanControls controls, QObject *parent)
     : QObject(parent)
-    , c_(std::move(controls))
-{
+    , c_(std::move(controls)) {
     for (int link = 0; link < 2; ++link)
         connect(c_.polls[link], &modbus::LinkPoll::finished, this,
                 [this, link] { onPollFinished(link); });
 }
 
-void ScanControl::autoscan()
-{
+void ScanControl::autoscan() {
     if (cancelled_)
         return;
     c_.cycleTimer->stop();
@@ -33,8 +31,7 @@ void ScanControl::autoscan()
     runLink(0);
 }
 
-void ScanControl::runLink(int link)
-{
+void ScanControl::runLink(int link) {
     stage_ = link == 0 ? Stage::Link0 : Stage::Link1;
     if (c_.modes[link]->text() == autoCaption) {
         modbus::LinkPoll *poll = c_.polls[link];
@@ -46,8 +43,7 @@ void ScanControl::runLink(int link)
     onPollFinished(link);
 }
 
-void ScanControl::onPollFinished(int link)
-{
+void ScanControl::onPollFinished(int link) {
     if (cancelled_)
         return;
     if (link == 0 && stage_ == Stage::Link0)
@@ -56,8 +52,7 @@ void ScanControl::onPollFinished(int link)
         endCycle();
 }
 
-void ScanControl::endCycle()
-{
+void ScanControl::endCycle() {
     stage_ = Stage::Idle;
     if (c_.snapshot)
         c_.snapshot();
@@ -65,8 +60,7 @@ void ScanControl::endCycle()
     emit cycleFinished();
 }
 
-void ScanControl::scanSwitchClicked()
-{
+void ScanControl::scanSwitchClicked() {
     if (c_.scanSwitch->text() == scanOnCaption) {
         c_.scanSwitch->setText(scanOffCaption);
         autoscan();
@@ -75,8 +69,7 @@ void ScanControl::scanSwitchClicked()
     }
 }
 
-void ScanControl::startTimerTicked()
-{
+void ScanControl::startTimerTicked() {
     c_.startTimer->stop();
     if (started_)
         return; // a second delivery of the one tick
@@ -84,14 +77,12 @@ void ScanControl::startTimerTicked()
     scanSwitchClicked();
 }
 
-void ScanControl::modeClicked(int link)
-{
+void ScanControl::modeClicked(int link) {
     QPushButton *mode = c_.modes[link];
     mode->setText(mode->text() == manualCaption ? autoCaption : manualCaption);
 }
 
-void ScanControl::testEnablerClicked()
-{
+void ScanControl::testEnablerClicked() {
     if (c_.testEnabler->text() == manualCaption) {
         c_.testEnabler->setText(autoCaption);
         c_.testButton->setEnabled(false);
@@ -101,8 +92,7 @@ void ScanControl::testEnablerClicked()
     }
 }
 
-void ScanControl::cancel()
-{
+void ScanControl::cancel() {
     cancelled_ = true;
     stage_ = Stage::Idle;
 }

@@ -4,16 +4,14 @@
 
 namespace scan {
 
-QString snapshotLine(const std::function<QString(int column)> &cell)
-{
+QString snapshotLine(const std::function<QString(int column)> &cell) {
     QString line;
     for (int column = firstSnapshotColumn; column <= lastSnapshotColumn; ++column)
         line += cell(column) + u',';
     return line;
 }
 
-std::optional<QString> writeSnapshotFile(const QString &path, const QString &line)
-{
+std::optional<QString> writeSnapshotFile(const QString &path, const QString &line) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();

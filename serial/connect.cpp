@@ -5,8 +5,7 @@
 
 namespace links {
 
-QString connectClick(const QString &caption, const QString &portText, SerialTransport &port)
-{
+QString connectClick(const QString &caption, const QString &portText, SerialTransport &port) {
     if (caption == connectCaption && !port.isOpen()) {
         // A text that is not a whole 16-bit number leaves the previous port number in place.
         if (const auto number = modbus::strictNumber(portText)) {

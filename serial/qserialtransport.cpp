@@ -6,25 +6,22 @@ constexpr qint64 receiveBufferSize = 4096;
 } // namespace
 
 QSerialTransport::QSerialTransport(QObject *parent)
-    : SerialTransport(parent)
-{
+    : SerialTransport(parent) {
     port_.setReadBufferSize(receiveBufferSize);
     connect(&port_, &QSerialPort::readyRead, this, &SerialTransport::dataReceived);
     connect(&port_, &QSerialPort::errorOccurred, this, &QSerialTransport::onError);
 }
 
-bool QSerialTransport::open()
-{
+bool QSerialTransport::open() {
     if (port_.isOpen())
         return true;
     port_.setPortName(deviceName());
     if (!port_.open(QIODevice::ReadWrite))
         return false;
-    const bool configured = port_.setBaudRate(QSerialPort::Baud38400) &&
-                            port_.setParity(QSerialPort::NoParity) &&
-                            port_.setDataBits(QSerialPort::Data8) &&
-                            port_.setStopBits(QSerialPort::OneStop) &&
-                            port_.setFlowControl(QSerialPort::NoFlowControl);
+    const bool configured =
+        port_.setBaudRate(QSerialPort::Baud38400) && port_.setParity(QSerialPort::NoParity) &&
+        port_.setDataBits(QSerialPort::Data8) && port_.setStopBits(QSerialPort::OneStop) &&
+        port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
         port_.close();
         return false;
@@ -33,32 +30,39 @@ bool QSerialTransport::open()
     return true;
 }
 
-void QSerialTransport::close()
-{
+void QSerialTransport::close() {
     if (!port_.isOpen())
         return;
     port_.close();
     emit closed();
 }
 
-bool QSerialTransport::isOpen() const { return port_.isOpen(); }
+bool QSerialTransport::isOpen() const {
+    return port_.isOpen();
+}
 
-void QSerialTransport::write(const QByteArray &bytes) { port_.write(bytes); }
+void QSerialTransport::write(const QByteArray &bytes) {
+    port_.write(bytes);
+}
 
-qint64 QSerialTransport::bytesWaiting() const { return port_.bytesAvailable(); }
+qint64 QSerialTransport::bytesWaiting() const {
+    return port_.bytesAvailable();
+}
 
-QByteArray QSerialTransport::readAll() { return port_.readAll(); }
+QByteArray QSerialTransport::readAll() {
+    return port_.readAll();
+}
 
-void QSerialTransport::discardInput()
-{
+void QSerialTransport::discardInput() {
     port_.readAll();
     port_.clear(QSerialPort::Input);
 }
 
-QString QSerialTransport::deviceName() const { return portDevice(portNumber()); }
+QString QSerialTransport::deviceName() const {
+    return portDevice(portNumber());
+}
 
-void QSerialTransport::onError(QSerialPort::SerialPortError error)
-{
+void QSerialTransport::onError(QSerialPort::SerialPortError error) {
     switch (error) {
     case QSerialPort::NoError:
     case QSerialPort::TimeoutError:

@@ -2,16 +2,14 @@
 
 #include <QtGlobal>
 
-bool SerialTransport::setPortNumber(int number)
-{
+bool SerialTransport::setPortNumber(int number) {
     if (number < 1 || number > 32767)
         return false;
     portNumber_ = number;
     return true;
 }
 
-QString portDevice(int number)
-{
+QString portDevice(int number) {
     const QString pattern = qEnvironmentVariable("RTU_STATION_PORTS");
     if (!pattern.isEmpty())
         return pattern.arg(number);

@@ -7,13 +7,14 @@
 
 namespace {
 
-bool isFixed(int row, int column) { return row == 0 || column == 0; }
+bool isFixed(int row, int column) {
+    return row == 0 || column == 0;
+}
 
 } // namespace
 
 ReadingGrid::ReadingGrid(QWidget *parent)
-    : QTableWidget(rows, columns, parent)
-{
+    : QTableWidget(rows, columns, parent) {
     horizontalHeader()->hide();
     verticalHeader()->hide();
     verticalHeader()->setMinimumSectionSize(px(300));
@@ -38,32 +39,37 @@ ReadingGrid::ReadingGrid(QWidget *parent)
     }
 }
 
-bool ReadingGrid::setCellText(int row, int column, const QString &text)
-{
+bool ReadingGrid::setCellText(int row, int column, const QString &text) {
     if (!inside(row, column))
         return false;
     item(row, column)->setText(text);
     return true;
 }
 
-std::optional<QString> ReadingGrid::cellText(int row, int column) const
-{
+std::optional<QString> ReadingGrid::cellText(int row, int column) const {
     if (!inside(row, column))
         return std::nullopt;
     return item(row, column)->text();
 }
 
-bool ReadingGrid::setColumnWidthTwips(int column, int widthTwips)
-{
+bool ReadingGrid::setColumnWidthTwips(int column, int widthTwips) {
     if (column < 0 || column >= columns || widthTwips < 0)
         return false;
     setColumnWidth(column, px(widthTwips));
     return true;
 }
 
+void ReadingGrid::setCellStale(int row, int column, bool stale) {
+    if (inside(row, column) && !isFixed(row, column) && isCellStale(row, column) != stale)
+        item(row, column)->setForeground(stale ? QBrush(Qt::gray) : QBrush());
+}
+
+bool ReadingGrid::isCellStale(int row, int column) const {
+    return inside(row, column) && item(row, column)->foreground().style() != Qt::NoBrush;
+}
+
 void layoutGrid(ReadingGrid &grid, const QStringList &link0Ids, const QStringList &link1Ids,
-                const QString &startText, const QString &countText)
-{
+                const QString &startText, const QString &countText) {
     for (int c = 1; c < ReadingGrid::columns; ++c)
         grid.setColumnWidthTwips(c, 700);
     grid.setColumnWidthTwips(0, 350);

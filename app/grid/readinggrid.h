@@ -18,15 +18,19 @@ public:
     bool setCellText(int row, int column, const QString &text);
     std::optional<QString> cellText(int row, int column) const;
     bool setColumnWidthTwips(int column, int widthTwips);
+    // A stale cell keeps its text but is drawn in grey.
+    void setCellStale(int row, int column, bool stale);
+    bool isCellStale(int row, int column) const;
 
-    static bool inside(int row, int column)
-    {
+    static bool inside(int row, int column) {
         return row >= 0 && row < rows && column >= 0 && column < columns;
     }
 };
 
 // The first column of each link's four slave slots.
-constexpr int firstSlotColumn(int link) { return link == 0 ? 3 : 7; }
+constexpr int firstSlotColumn(int link) {
+    return link == 0 ? 3 : 7;
+}
 
 // Widths, header row and address column, from the slave address texts of both links and the
 // register block's texts.

@@ -16,8 +16,8 @@ class TestWindow : public QObject {
     Q_OBJECT
 
     // Link 0's port opens, link 1's is missing.
-    std::unique_ptr<Form1> makeForm(FakeTransport **port0 = nullptr, FakeTransport **port1 = nullptr)
-    {
+    std::unique_ptr<Form1> makeForm(FakeTransport **port0 = nullptr,
+                                    FakeTransport **port1 = nullptr) {
         auto *a = new FakeTransport;
         auto *b = new FakeTransport;
         b->openSucceeds = false;
@@ -30,8 +30,7 @@ class TestWindow : public QObject {
     }
 
 private slots:
-    void startUpState()
-    {
+    void startUpState() {
         FakeTransport *port0, *port1;
         auto form = makeForm(&port0, &port1);
         QCOMPARE(form->ComA->currentText(), QStringLiteral("5"));
@@ -70,8 +69,7 @@ private slots:
         QCOMPARE(form->txtPrint->text(), QString());
     }
 
-    void gridRefusesCellsOutsideIt()
-    {
+    void gridRefusesCellsOutsideIt() {
         ReadingGrid grid;
         QVERIFY(grid.setCellText(14, 11, "x"));
         for (auto [r, c] : {std::pair{15, 0}, {-1, 3}, {3, 12}, {0, -1}}) {
@@ -84,8 +82,7 @@ private slots:
         QCOMPARE(*grid.cellText(5, 5), QString());
     }
 
-    void controlsWhereTheyBelong()
-    {
+    void controlsWhereTheyBelong() {
         auto form = makeForm();
         QCOMPARE(form->windowTitle(), QStringLiteral("Form1"));
         QCOMPARE(form->size(), QSize(888, 621));
@@ -108,8 +105,7 @@ private slots:
         QCOMPARE(form->BoudRateA1->itemText(2), QStringLiteral("115200"));
     }
 
-    void browserFollowsTheWindow()
-    {
+    void browserFollowsTheWindow() {
         auto form = makeForm();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
@@ -119,8 +115,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(form->WebBrowser1->geometry(), QRect(24, 456, 888, 688), 5000);
     }
 
-    void resizeRule()
-    {
+    void resizeRule() {
         const QRect start(24, 456, 257, 41);
         QCOMPARE(browserGeometry(start, 13320, 9315), QRect(24, 456, 888, 509));
         QCOMPARE(browserGeometry(start, 13320, 12000), QRect(24, 456, 888, 688));
@@ -130,8 +125,7 @@ private slots:
         QCOMPARE(browserGeometry(start, 3000, 1665), QRect(24, 456, 200, 41));
     }
 
-    void stopDoesNothingAndBackBeforeAnyPageDoesNothing()
-    {
+    void stopDoesNothingAndBackBeforeAnyPageDoesNothing() {
         auto form = makeForm();
         form->Command4->click();
         form->Command2->click();
@@ -140,8 +134,7 @@ private slots:
         QVERIFY(!form->WebBrowser1->hasView());
     }
 
-    void unloadClosesLinkZerosPort()
-    {
+    void unloadClosesLinkZerosPort() {
         FakeTransport *port0;
         auto form = makeForm(&port0);
         form->show();

@@ -7,8 +7,7 @@ using modbus::CrcPair;
 class TestCrc : public QObject {
     Q_OBJECT
 private slots:
-    void knownVectors_data()
-    {
+    void knownVectors_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<int>("hi");
         QTest::addColumn<int>("lo");
@@ -17,8 +16,7 @@ private slots:
         QTest::newRow("06 03 04 73 00 0C") << QByteArray::fromHex("06030473000C") << 0xB4 << 0x93;
         QTest::newRow("start-up request") << QByteArray::fromHex("02030473000C") << 0xB5 << 0x17;
     }
-    void knownVectors()
-    {
+    void knownVectors() {
         QFETCH(QByteArray, data);
         QFETCH(int, hi);
         QFETCH(int, lo);
@@ -27,16 +25,14 @@ private slots:
         QCOMPARE(pair.lo, lo);
     }
 
-    void frameWithItsOwnCheckBytesGivesZero()
-    {
+    void frameWithItsOwnCheckBytesGivesZero() {
         for (const char *hex : {"01030000000184 0A", "06030473000CB493", "02030473000CB517"}) {
             const QByteArray frame = QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
             QCOMPARE(modbus::crc16(frame), (CrcPair{0, 0}));
         }
     }
 
-    void emptyAndNonPositiveCounts()
-    {
+    void emptyAndNonPositiveCounts() {
         CrcPair pair{1, 2};
         QVERIFY(modbus::crc16(QByteArray(), 0, pair));
         QCOMPARE(pair, (CrcPair{0xFF, 0xFF}));
@@ -44,8 +40,7 @@ private slots:
         QCOMPARE(pair, (CrcPair{0xFF, 0xFF}));
     }
 
-    void countPastTheEndFailsWithThePartialPair()
-    {
+    void countPastTheEndFailsWithThePartialPair() {
         const QByteArray six = QByteArray::fromHex("010300000001");
         CrcPair pair;
         QVERIFY(!modbus::crc16(six, 8, pair));
@@ -54,8 +49,7 @@ private slots:
         QCOMPARE(pair, (CrcPair{0xFF, 0xFF}));
     }
 
-    void tableHoldsThePublishedValues()
-    {
+    void tableHoldsThePublishedValues() {
         const auto &t = modbus::crcTable;
         const std::array<int, 8> first{0x00, 0xC1, 0x81, 0x40, 0x01, 0xC0, 0x80, 0x41};
         const std::array<int, 8> second{0x00, 0xC0, 0xC1, 0x01, 0xC3, 0x03, 0x02, 0xC2};

@@ -7,14 +7,12 @@ using namespace modbus;
 
 namespace {
 
-QByteArray withCrc(QByteArray frame)
-{
+QByteArray withCrc(QByteArray frame) {
     const CrcPair pair = crc16(frame);
     return frame + char(pair.hi) + char(pair.lo);
 }
 
-QByteArray reply(std::uint8_t slave, const std::vector<std::uint16_t> &values)
-{
+QByteArray reply(std::uint8_t slave, const std::vector<std::uint16_t> &values) {
     QByteArray frame;
     frame += char(slave);
     frame += char(3);
@@ -31,14 +29,13 @@ const ReadRequest startUp{2, 1139, 3};
 class TestFrames : public QObject {
     Q_OBJECT
 private slots:
-    void requestFrames()
-    {
+    void requestFrames() {
         QCOMPARE(requestFrame({2, 1139, 12}), QByteArray::fromHex("02030473000CB517"));
-        QCOMPARE(requestFrame({1, 0, 1}), QByteArray::fromHex("0103000000018 40A").replace(' ', ""));
+        QCOMPARE(requestFrame({1, 0, 1}),
+                 QByteArray::fromHex("0103000000018 40A").replace(' ', ""));
     }
 
-    void requestFromTexts_data()
-    {
+    void requestFromTexts_data() {
         QTest::addColumn<QString>("slave");
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("count");
@@ -46,25 +43,56 @@ private slots:
         QTest::addColumn<int>("expectSlave");
         QTest::addColumn<int>("expectStart");
         QTest::addColumn<int>("expectCount");
-        QTest::newRow("start-up") << "2" << "1139" << "12" << true << 2 << 1139 << 12;
-        QTest::newRow("slave 6.5") << "6.5" << "1139" << "12" << true << 6 << 1139 << 12;
-        QTest::newRow("slave 7.5") << "7.5" << "1139" << "12" << true << 8 << 1139 << 12;
-        QTest::newRow("slave 0") << "0" << "0" << "1" << true << 0 << 0 << 1;
-        QTest::newRow("count 12.5") << "2" << "1139" << "12.5" << true << 2 << 1139 << 12;
-        QTest::newRow("count 13.5") << "2" << "1139" << "13.5" << true << 2 << 1139 << 14;
-        QTest::newRow("count not a number") << "2" << "1139" << "x" << true << 2 << 1139 << 0;
-        QTest::newRow("largest") << "255" << "65535" << "255" << true << 255 << 65535 << 255;
-        QTest::newRow("slave letter") << "a" << "1139" << "12" << false << 0 << 0 << 0;
-        QTest::newRow("slave empty") << "" << "1139" << "12" << false << 0 << 0 << 0;
-        QTest::newRow("slave 300") << "300" << "1139" << "12" << false << 0 << 0 << 0;
-        QTest::newRow("slave -1") << "-1" << "1139" << "12" << false << 0 << 0 << 0;
-        QTest::newRow("count 300") << "2" << "1139" << "300" << false << 0 << 0 << 0;
-        QTest::newRow("start 70000") << "2" << "70000" << "12" << false << 0 << 0 << 0;
-        QTest::newRow("start -1") << "2" << "-1" << "12" << false << 0 << 0 << 0;
-        QTest::newRow("start huge") << "2" << "1e20" << "12" << false << 0 << 0 << 0;
+        QTest::newRow("start-up") << "2"
+                                  << "1139"
+                                  << "12" << true << 2 << 1139 << 12;
+        QTest::newRow("slave 6.5") << "6.5"
+                                   << "1139"
+                                   << "12" << true << 6 << 1139 << 12;
+        QTest::newRow("slave 7.5") << "7.5"
+                                   << "1139"
+                                   << "12" << true << 8 << 1139 << 12;
+        QTest::newRow("slave 0") << "0"
+                                 << "0"
+                                 << "1" << true << 0 << 0 << 1;
+        QTest::newRow("count 12.5") << "2"
+                                    << "1139"
+                                    << "12.5" << true << 2 << 1139 << 12;
+        QTest::newRow("count 13.5") << "2"
+                                    << "1139"
+                                    << "13.5" << true << 2 << 1139 << 14;
+        QTest::newRow("count not a number") << "2"
+                                            << "1139"
+                                            << "x" << true << 2 << 1139 << 0;
+        QTest::newRow("largest") << "255"
+                                 << "65535"
+                                 << "255" << true << 255 << 65535 << 255;
+        QTest::newRow("slave letter") << "a"
+                                      << "1139"
+                                      << "12" << false << 0 << 0 << 0;
+        QTest::newRow("slave empty") << ""
+                                     << "1139"
+                                     << "12" << false << 0 << 0 << 0;
+        QTest::newRow("slave 300") << "300"
+                                   << "1139"
+                                   << "12" << false << 0 << 0 << 0;
+        QTest::newRow("slave -1") << "-1"
+                                  << "1139"
+                                  << "12" << false << 0 << 0 << 0;
+        QTest::newRow("count 300") << "2"
+                                   << "1139"
+                                   << "300" << false << 0 << 0 << 0;
+        QTest::newRow("start 70000") << "2"
+                                     << "70000"
+                                     << "12" << false << 0 << 0 << 0;
+        QTest::newRow("start -1") << "2"
+                                  << "-1"
+                                  << "12" << false << 0 << 0 << 0;
+        QTest::newRow("start huge") << "2"
+                                    << "1e20"
+                                    << "12" << false << 0 << 0 << 0;
     }
-    void requestFromTexts()
-    {
+    void requestFromTexts() {
         QFETCH(QString, slave);
         QFETCH(QString, start);
         QFETCH(QString, count);
@@ -80,22 +108,19 @@ private slots:
                                         std::uint8_t(expectCount)}));
     }
 
-    void validReplyGivesItsValues()
-    {
+    void validReplyGivesItsValues() {
         const auto check = checkReply(reply(2, {0xFFFF, 0x8000, 0}), startUp);
         QCOMPARE(check.status, ReplyStatus::Valid);
         QCOMPARE(check.values, (std::vector<std::uint16_t>{65535, 32768, 0}));
     }
 
-    void partialReplyIsIncomplete()
-    {
+    void partialReplyIsIncomplete() {
         const QByteArray full = reply(2, {1, 2, 3});
         for (int n = 0; n < full.size(); ++n)
             QCOMPARE(checkReply(full.first(n), startUp).status, ReplyStatus::Incomplete);
     }
 
-    void rejectedReplies_data()
-    {
+    void rejectedReplies_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("reason");
         QByteArray badCrc = reply(2, {1, 2, 3});
@@ -106,31 +131,28 @@ private slots:
         QTest::newRow("too many registers")
             << reply(2, {1, 2, 3, 4}) << int(RejectReason::WrongLength);
         QTest::newRow("short") << reply(2, {1, 2, 3}).first(7) << int(RejectReason::WrongLength);
-        QTest::newRow("function 4") << withCrc(QByteArray::fromHex("020406000100020003"))
-                                    << int(RejectReason::Garbage);
+        QTest::newRow("function 4")
+            << withCrc(QByteArray::fromHex("020406000100020003")) << int(RejectReason::Garbage);
         QTest::newRow("noise") << QByteArray::fromHex("55aa55aa") << int(RejectReason::Garbage);
         QTest::newRow("nothing") << QByteArray() << int(RejectReason::NoBytes);
     }
-    void rejectedReplies()
-    {
+    void rejectedReplies() {
         QFETCH(QByteArray, bytes);
         QFETCH(int, reason);
         QCOMPARE(checkReply(bytes, startUp).status, ReplyStatus::Incomplete);
         QCOMPARE(int(classifyRejected(bytes, startUp)), reason);
     }
 
-    void replyAfterForeignBytesIsFound()
-    {
+    void replyAfterForeignBytesIsFound() {
         // A late reply of another slave, then noise, then the one asked for.
-        const QByteArray bytes = reply(9, {7, 7, 7}) + QByteArray::fromHex("0203") +
-                                 reply(2, {10, 20, 30});
+        const QByteArray bytes =
+            reply(9, {7, 7, 7}) + QByteArray::fromHex("0203") + reply(2, {10, 20, 30});
         const auto check = checkReply(bytes, startUp);
         QCOMPARE(check.status, ReplyStatus::Valid);
         QCOMPARE(check.values, (std::vector<std::uint16_t>{10, 20, 30}));
     }
 
-    void exceptionReply()
-    {
+    void exceptionReply() {
         const auto check = checkReply(withCrc(QByteArray::fromHex("028302")), startUp);
         QCOMPARE(check.status, ReplyStatus::Exception);
         QCOMPARE(check.exceptionCode, 2);
@@ -141,8 +163,7 @@ private slots:
                  ReplyStatus::Incomplete);
     }
 
-    void zeroAndLargeCounts()
-    {
+    void zeroAndLargeCounts() {
         QCOMPARE(checkReply(reply(2, {}), ReadRequest{2, 0, 0}).status, ReplyStatus::Valid);
         // 128 registers need a byte count of 256, which no frame can carry.
         std::vector<std::uint16_t> many(128, 1);
@@ -150,8 +171,7 @@ private slots:
                  ReplyStatus::Incomplete);
     }
 
-    void cellTexts()
-    {
+    void cellTexts() {
         QCOMPARE(cellText(1139), QStringLiteral(" 1139"));
         QCOMPARE(cellText(0), QStringLiteral(" 0"));
         QCOMPARE(cellText(65535), QStringLiteral(" 65535"));

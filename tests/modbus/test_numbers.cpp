@@ -5,8 +5,7 @@
 class TestNumbers : public QObject {
     Q_OBJECT
 private slots:
-    void lenient_data()
-    {
+    void lenient_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("value");
         QTest::newRow("plain") << "1139" << 1139.0;
@@ -29,15 +28,13 @@ private slots:
         QTest::newRow("comma is no decimal point") << "12,5" << 12.0;
         QTest::newRow("carriage return stops") << "1\r2" << 1.0;
     }
-    void lenient()
-    {
+    void lenient() {
         QFETCH(QString, text);
         QFETCH(double, value);
         QCOMPARE(modbus::lenientNumber(text), value);
     }
 
-    void strict_data()
-    {
+    void strict_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<double>("value");
@@ -54,8 +51,7 @@ private slots:
         QTest::newRow("sign alone") << "-" << false << 0.0;
         QTest::newRow("overflow") << "1e999" << false << 0.0;
     }
-    void strict()
-    {
+    void strict() {
         QFETCH(QString, text);
         QFETCH(bool, ok);
         QFETCH(double, value);
@@ -65,8 +61,7 @@ private slots:
             QCOMPARE(*read, value);
     }
 
-    void roundsHalvesToEven_data()
-    {
+    void roundsHalvesToEven_data() {
         QTest::addColumn<double>("value");
         QTest::addColumn<int>("rounded");
         QTest::newRow("12.5") << 12.5 << 12;
@@ -77,15 +72,13 @@ private slots:
         QTest::newRow("2.4999") << 2.4999 << 2;
         QTest::newRow("int max") << 2147483647.0 << 2147483647;
     }
-    void roundsHalvesToEven()
-    {
+    void roundsHalvesToEven() {
         QFETCH(double, value);
         QFETCH(int, rounded);
         QCOMPARE(modbus::roundToInt32(value), std::optional<std::int32_t>(rounded));
     }
 
-    void outOfRangeIsNoInteger()
-    {
+    void outOfRangeIsNoInteger() {
         QVERIFY(!modbus::roundToInt32(2147483648.0));
         QVERIFY(!modbus::roundToInt32(-2147483649.0));
         QVERIFY(!modbus::roundToInt32(std::numeric_limits<double>::infinity()));

@@ -12,17 +12,17 @@ using namespace modbus;
 
 namespace {
 
-QByteArray withCrc(QByteArray frame)
-{
+QByteArray withCrc(QByteArray frame) {
     const CrcPair pair = crc16(frame);
     return frame + char(pair.hi) + char(pair.lo);
 }
 
 // A register's value at a slave, as the test slaves serve it.
-std::uint16_t served(int slave, int address) { return std::uint16_t(slave * 1000 + address); }
+std::uint16_t served(int slave, int address) {
+    return std::uint16_t(slave * 1000 + address);
+}
 
-QByteArray replyTo(const QByteArray &request)
-{
+QByteArray replyTo(const QByteArray &request) {
     const int slave = std::uint8_t(request[0]);
     const int start = std::uint8_t(request[2]) << 8 | std::uint8_t(request[3]);
     const int count = std::uint8_t(request[5]);
@@ -46,8 +46,7 @@ struct Window {
     std::map<std::pair<int, int>, QString> cells; // (row, slot)
     std::vector<std::pair<int, SlotColour>> colours;
 
-    PollBinding binding()
-    {
+    PollBinding binding() {
         return {[this](int slot) { return enabled[slot]; },
                 [this](int slot) { return ids[slot]; },
                 [this] { return start; },
@@ -60,14 +59,12 @@ struct Window {
                     return true;
                 }};
     }
-    QString cell(int row, int slot) const
-    {
+    QString cell(int row, int slot) const {
         const auto it = cells.find({row, slot});
         return it == cells.end() ? QString() : it->second;
     }
     bool has(int row, int slot) const { return cells.count({row, slot}) > 0; }
-    std::vector<SlotColour> coloursOf(int slot) const
-    {
+    std::vector<SlotColour> coloursOf(int slot) const {
         std::vector<SlotColour> seen;
         for (auto [s, c] : colours)
             if (s == slot)
@@ -88,35 +85,30 @@ class TestPoll : public QObject {
     LinkPoll *poll = nullptr;
 
     // Runs one pass and waits, bounded, for its end.
-    bool runPass()
-    {
+    bool runPass() {
         QSignalSpy done(poll, &LinkPoll::finished);
         if (!poll->start())
             return false;
         return done.wait(5000);
     }
-    void answerAtOnce()
-    {
+    void answerAtOnce() {
         port->onWrite = [this](const QByteArray &r) { port->feed(replyTo(r)); };
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         port = new FakeTransport(this);
         port->open();
         window = Window{};
         poll = new LinkPoll(*port, window.binding(), this);
         poll->setReplyTimeout(testTimeoutMs);
     }
-    void cleanup()
-    {
+    void cleanup() {
         delete poll;
         delete port;
     }
 
-    void startUpRequestFillsTwelveRows()
-    {
+    void startUpRequestFillsTwelveRows() {
         // The reply comes a byte at a time, each announced separately.
         port->onWrite = [this](const QByteArray &r) {
             const QByteArray reply = replyTo(r);
@@ -131,8 +123,7 @@ private slots:
         QCOMPARE(window.coloursOf(0), (std::vector{SlotColour::Polling, SlotColour::Idle}));
     }
 
-    void valueBytesAreUnsigned()
-    {
+    void valueBytesAreUnsigned() {
         window.count = "3";
         port->onWrite = [this](const QByteArray &) {
             port->feed(withCrc(QByteArray::fromHex("020306FFFF80000000")));
@@ -143,8 +134,7 @@ private slots:
         QCOMPARE(window.cell(3, 0), QStringLiteral(" 0"));
     }
 
-    void allSlotsInTurnEachIntoItsColumn()
-    {
+    void allSlotsInTurnEachIntoItsColumn() {
         window.enabled = {true, true, true, true};
         answerAtOnce();
         QVERIFY(runPass());
@@ -158,8 +148,7 @@ private slots:
             QCOMPARE(last[slot], std::make_pair(slot, SlotColour::Idle));
     }
 
-    void lateReplyIsNeverTakenForTheNextSlot()
-    {
+    void lateReplyIsNeverTakenForTheNextSlot() {
         window.enabled = {true, true, false, false};
         // Slave 2 answers only after its wait is over, inside slave 60's wait; slave 60 answers
         // right after that.
@@ -177,8 +166,7 @@ private slots:
                  (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
     }
 
-    void bytesWaitingBeforeARequestAreDiscarded()
-    {
+    void bytesWaitingBeforeARequestAreDiscarded() {
         window.count = "1";
         // A stray reply of the same slave with another value sits in the port before the request.
         port->feedQuietly(withCrc(QByteArray::fromHex("0203020007")));
@@ -187,8 +175,7 @@ private slots:
         QCOMPARE(window.cell(1, 0), u' ' + QString::number(served(2, 1139)));
     }
 
-    void exceptionEndsTheWaitAtOnceAndWritesNothing()
-    {
+    void exceptionEndsTheWaitAtOnceAndWritesNothing() {
         port->onWrite = [this](const QByteArray &) {
             port->feed(withCrc(QByteArray::fromHex("028302")));
         };
@@ -205,23 +192,21 @@ private slots:
                  (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
     }
 
-    void rejectedRepliesWriteNothing_data()
-    {
+    void rejectedRepliesWriteNothing_data() {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("reason");
         QByteArray good = replyTo(QByteArray::fromHex("02030473000C"));
         QByteArray badCrc = good;
         badCrc[5] = char(badCrc[5] ^ 0x40);
         QTest::newRow("bad crc") << badCrc << int(RejectReason::BadCrc);
-        QTest::newRow("wrong slave") << replyTo(QByteArray::fromHex("05030473000C"))
-                                     << int(RejectReason::WrongSlave);
-        QTest::newRow("wrong byte count") << replyTo(QByteArray::fromHex("02030473000B"))
-                                          << int(RejectReason::WrongLength);
+        QTest::newRow("wrong slave")
+            << replyTo(QByteArray::fromHex("05030473000C")) << int(RejectReason::WrongSlave);
+        QTest::newRow("wrong byte count")
+            << replyTo(QByteArray::fromHex("02030473000B")) << int(RejectReason::WrongLength);
         QTest::newRow("short") << good.first(20) << int(RejectReason::WrongLength);
         QTest::newRow("silent") << QByteArray() << int(RejectReason::NoBytes);
     }
-    void rejectedRepliesWriteNothing()
-    {
+    void rejectedRepliesWriteNothing() {
         QFETCH(QByteArray, reply);
         QFETCH(int, reason);
         port->onWrite = [&](const QByteArray &) {
@@ -240,8 +225,7 @@ private slots:
         QCOMPARE(window.coloursOf(0).at(1), SlotColour::TimedOut);
     }
 
-    void zeroRegisters()
-    {
+    void zeroRegisters() {
         window.count = "0";
         answerAtOnce();
         QSignalSpy results(poll, &LinkPoll::slotFinished);
@@ -251,8 +235,7 @@ private slots:
         QVERIFY(window.cells.empty());
     }
 
-    void rowsPastTheGridAreSkipped()
-    {
+    void rowsPastTheGridAreSkipped() {
         window.count = "15";
         answerAtOnce();
         QVERIFY(runPass());
@@ -260,8 +243,7 @@ private slots:
         QVERIFY(!window.has(15, 0));
     }
 
-    void disabledSlotsAndClosedPortSendNothing()
-    {
+    void disabledSlotsAndClosedPortSendNothing() {
         window.enabled = {false, false, false, false};
         QVERIFY(runPass());
         QVERIFY(port->writes.isEmpty());
@@ -277,20 +259,30 @@ private slots:
         QCOMPARE(window.coloursOf(1), (std::vector{SlotColour::Polling, SlotColour::Idle}));
     }
 
-    void textsThatFormNoRequestSendNothing_data()
-    {
+    void textsThatFormNoRequestSendNothing_data() {
         QTest::addColumn<QString>("slave");
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("count");
-        QTest::newRow("slave letter") << "x" << "1139" << "12";
-        QTest::newRow("slave 300") << "300" << "1139" << "12";
-        QTest::newRow("slave empty") << "" << "1139" << "12";
-        QTest::newRow("start 70000") << "2" << "70000" << "12";
-        QTest::newRow("start -1") << "2" << "-1" << "12";
-        QTest::newRow("count 300") << "2" << "1139" << "300";
+        QTest::newRow("slave letter") << "x"
+                                      << "1139"
+                                      << "12";
+        QTest::newRow("slave 300") << "300"
+                                   << "1139"
+                                   << "12";
+        QTest::newRow("slave empty") << ""
+                                     << "1139"
+                                     << "12";
+        QTest::newRow("start 70000") << "2"
+                                     << "70000"
+                                     << "12";
+        QTest::newRow("start -1") << "2"
+                                  << "-1"
+                                  << "12";
+        QTest::newRow("count 300") << "2"
+                                   << "1139"
+                                   << "300";
     }
-    void textsThatFormNoRequestSendNothing()
-    {
+    void textsThatFormNoRequestSendNothing() {
         QFETCH(QString, slave);
         QFETCH(QString, start);
         QFETCH(QString, count);
@@ -309,8 +301,7 @@ private slots:
                  (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
     }
 
-    void editsApplyFromTheNextSlot()
-    {
+    void editsApplyFromTheNextSlot() {
         window.enabled = {true, true, false, false};
         port->onWrite = [this](const QByteArray &r) {
             window.count = "2"; // typed while slot 0 waits
@@ -321,8 +312,7 @@ private slots:
         QCOMPARE(std::uint8_t(port->writes.at(1)[5]), 2);
     }
 
-    void portClosingUnderAWaitEndsIt()
-    {
+    void portClosingUnderAWaitEndsIt() {
         window.enabled = {true, true, true, true};
         poll->setReplyTimeout(10000);
         port->onWrite = [this](const QByteArray &) {
@@ -336,8 +326,7 @@ private slots:
         QCOMPARE(window.coloursOf(0).at(1), SlotColour::TimedOut);
     }
 
-    void onePassAtATime()
-    {
+    void onePassAtATime() {
         window.enabled = {true, true, false, false};
         int outstanding = 0, most = 0;
         port->onWrite = [&](const QByteArray &r) {
@@ -353,8 +342,7 @@ private slots:
         QCOMPARE(most, 1);
     }
 
-    void replyWaitingAtTheDeadlineIsTaken()
-    {
+    void replyWaitingAtTheDeadlineIsTaken() {
         // The reply is in the port but its announcement has not been delivered yet.
         port->onWrite = [this](const QByteArray &r) { port->feedQuietly(replyTo(r)); };
         QVERIFY(runPass());

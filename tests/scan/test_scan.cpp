@@ -18,15 +18,13 @@
 
 namespace {
 
-QByteArray withCrc(QByteArray frame)
-{
+QByteArray withCrc(QByteArray frame) {
     const auto pair = modbus::crc16(frame);
     return frame + char(pair.hi) + char(pair.lo);
 }
 
 // Register 1142 holds 523 at every slave; the others hold their address.
-QByteArray replyTo(const QByteArray &request)
-{
+QByteArray replyTo(const QByteArray &request) {
     const int start = std::uint8_t(request[2]) << 8 | std::uint8_t(request[3]);
     const int count = std::uint8_t(request[5]);
     QByteArray frame{request.left(2)};
@@ -38,8 +36,7 @@ QByteArray replyTo(const QByteArray &request)
     return withCrc(frame);
 }
 
-QByteArray fileBytes(const QString &path)
-{
+QByteArray fileBytes(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -55,14 +52,12 @@ class TestScan : public QObject {
     scan::ScanControl *control = nullptr;
 
     QString csv() const { return dir.filePath("mwRARE.csv"); }
-    void answer(FakeTransport *port)
-    {
+    void answer(FakeTransport *port) {
         port->onWrite = [port](const QByteArray &r) {
             QTimer::singleShot(5, port, [port, r] { port->feed(replyTo(r)); });
         };
     }
-    bool waitCycles(int n, int timeoutMs = 5000)
-    {
+    bool waitCycles(int n, int timeoutMs = 5000) {
         QSignalSpy done(control, &scan::ScanControl::cycleFinished);
         QElapsedTimer clock;
         clock.start();
@@ -72,8 +67,7 @@ class TestScan : public QObject {
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         QVERIFY(dir.isValid());
         QFile::remove(csv());
         port0 = new FakeTransport;
@@ -85,8 +79,7 @@ private slots:
     }
     void cleanup() { form.reset(); }
 
-    void cycleWritesTheSnapshotLine()
-    {
+    void cycleWritesTheSnapshotLine() {
         answer(port0);
         form->PBScan->click();
         QCOMPARE(form->PBScan->text(), QStringLiteral("Scan OFF"));
@@ -100,8 +93,7 @@ private slots:
         QVERIFY(form->Timer3->isActive());
     }
 
-    void manyCyclesLeaveOneLine()
-    {
+    void manyCyclesLeaveOneLine() {
         answer(port0);
         answer(port1);
         form->cheAID1[1]->setChecked(true);
@@ -111,8 +103,7 @@ private slots:
         QCOMPARE(port1->writes.size(), port0->writes.size());
     }
 
-    void manualLinksOnlyTakeTheSnapshot()
-    {
+    void manualLinksOnlyTakeTheSnapshot() {
         answer(port0);
         form->cmd_auto->click();
         form->cmd_auto1->click();
@@ -124,8 +115,7 @@ private slots:
         QCOMPARE(fileBytes(csv()), QByteArray("1142,,,standing,,,,,,,\r\n"));
     }
 
-    void stoppedScanWritesNothingAndDisablesTest()
-    {
+    void stoppedScanWritesNothingAndDisablesTest() {
         form->cmdAuto->click(); // "Manual" -> "Auto" switches Test off
         QCOMPARE(form->cmdAuto->text(), QStringLiteral("Auto"));
         QVERIFY(!form->cmdTest->isEnabled());
@@ -136,8 +126,7 @@ private slots:
         QVERIFY(port0->writes.isEmpty());
     }
 
-    void stopDuringLinkZeroStillPollsLinkOneAndSnaps()
-    {
+    void stopDuringLinkZeroStillPollsLinkOneAndSnaps() {
         form->cheAID1[0]->setChecked(true);
         answer(port1);
         port0->onWrite = [this](const QByteArray &r) {
@@ -154,8 +143,7 @@ private slots:
         QCOMPARE(started.count(), 1);
     }
 
-    void cycleWhoseSlavesAllFailStillSnaps()
-    {
+    void cycleWhoseSlavesAllFailStillSnaps() {
         form->cheAID[1]->setChecked(true);
         form->PBScan->click();
         QVERIFY(waitCycles(1));
@@ -163,8 +151,7 @@ private slots:
         QCOMPARE(fileBytes(csv()), QByteArray("1142,,,,,,,,,,\r\n"));
     }
 
-    void oneCycleAtATime()
-    {
+    void oneCycleAtATime() {
         int outstanding = 0, most = 0;
         port0->onWrite = [&](const QByteArray &r) {
             most = std::max(most, ++outstanding);
@@ -186,16 +173,14 @@ private slots:
         QCOMPARE(started.count(), 2);
     }
 
-    void startTimerStartsScanningOnce()
-    {
+    void startTimerStartsScanningOnce() {
         control->startTimerTicked();
         control->startTimerTicked(); // delivered twice
         QCOMPARE(form->PBScan->text(), QStringLiteral("Scan OFF"));
         QVERIFY(!form->Timer2->isActive());
     }
 
-    void cyclesFollowHalfASecondApart()
-    {
+    void cyclesFollowHalfASecondApart() {
         answer(port0);
         QList<qint64> starts, ends;
         QElapsedTimer clock;
@@ -211,8 +196,7 @@ private slots:
         }
     }
 
-    void failedWriteShowsAndScanningGoesOn()
-    {
+    void failedWriteShowsAndScanningGoesOn() {
         answer(port0);
         QVERIFY(QDir().mkpath(csv())); // a directory where the file belongs
         form->PBScan->click();
@@ -228,8 +212,7 @@ private slots:
         QVERIFY(form->txtPrint->styleSheet().isEmpty());
     }
 
-    void failedWriteKeepsThePreviousLine()
-    {
+    void failedWriteKeepsThePreviousLine() {
         const QString path = dir.filePath("keep.csv");
         QVERIFY(!scan::writeSnapshotFile(path, "first,"));
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
@@ -242,8 +225,7 @@ private slots:
         QCOMPARE(fileBytes(path), QByteArray("a,\xe9,\r\n")); // one byte per character
     }
 
-    void closingTheWindowWhileAPollWaits()
-    {
+    void closingTheWindowWhileAPollWaits() {
         port0->onWrite = [this](const QByteArray &) {
             QTimer::singleShot(0, this, [this] {
                 form->close();

@@ -10,8 +10,7 @@ using links::disconnectCaption;
 class TestConnect : public QObject {
     Q_OBJECT
 private slots:
-    void opensThenCloses()
-    {
+    void opensThenCloses() {
         FakeTransport port;
         QCOMPARE(connectClick(connectCaption, "5", port), disconnectCaption);
         QVERIFY(port.isOpen());
@@ -21,16 +20,14 @@ private slots:
         QCOMPARE(port.portNumber(), 5); // the box is read only when opening
     }
 
-    void failedOpenLeavesConnect()
-    {
+    void failedOpenLeavesConnect() {
         FakeTransport port;
         port.openSucceeds = false;
         QCOMPARE(connectClick(connectCaption, "5", port), connectCaption);
         QCOMPARE(port.opens, 1);
     }
 
-    void portTextThatIsNoWholeNumberKeepsThePreviousPort_data()
-    {
+    void portTextThatIsNoWholeNumberKeepsThePreviousPort_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("port");
         QTest::newRow("letters") << "COM3" << 10;
@@ -40,8 +37,7 @@ private slots:
         QTest::newRow("rounded 3.5") << "3.5" << 4;
         QTest::newRow("blanks around") << " 12 " << 12;
     }
-    void portTextThatIsNoWholeNumberKeepsThePreviousPort()
-    {
+    void portTextThatIsNoWholeNumberKeepsThePreviousPort() {
         QFETCH(QString, text);
         QFETCH(int, port);
         FakeTransport link;
@@ -50,8 +46,7 @@ private slots:
         QCOMPARE(link.portNumber(), port);
     }
 
-    void staleCaptionIsPutRightWithoutOpenOrClose()
-    {
+    void staleCaptionIsPutRightWithoutOpenOrClose() {
         FakeTransport port;
         port.open();
         const int opens = port.opens;
@@ -62,15 +57,13 @@ private slots:
         QCOMPARE(port.opens, opens);
     }
 
-    void otherCaptionsOnlyTellTheState()
-    {
+    void otherCaptionsOnlyTellTheState() {
         FakeTransport port;
         QCOMPARE(connectClick("connect", "5", port), connectCaption);
         QCOMPARE(port.opens, 0);
     }
 
-    void portNumbersNameDevices()
-    {
+    void portNumbersNameDevices() {
         qputenv("RTU_STATION_PORTS", "/tmp/plant/COM%1");
         QCOMPARE(portDevice(5), QStringLiteral("/tmp/plant/COM5"));
         qunsetenv("RTU_STATION_PORTS");

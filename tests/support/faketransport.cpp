@@ -1,14 +1,12 @@
 #include "faketransport.h"
 
-bool FakeTransport::open()
-{
+bool FakeTransport::open() {
     ++opens;
     open_ = open_ || openSucceeds;
     return open_;
 }
 
-void FakeTransport::close()
-{
+void FakeTransport::close() {
     if (!open_)
         return;
     open_ = false;
@@ -16,21 +14,18 @@ void FakeTransport::close()
     emit closed();
 }
 
-void FakeTransport::write(const QByteArray &bytes)
-{
+void FakeTransport::write(const QByteArray &bytes) {
     writes << bytes;
     if (onWrite)
         onWrite(bytes);
 }
 
-void FakeTransport::feed(const QByteArray &bytes)
-{
+void FakeTransport::feed(const QByteArray &bytes) {
     input_ += bytes;
     emit dataReceived();
 }
 
-void FakeTransport::fail(const QString &why)
-{
+void FakeTransport::fail(const QString &why) {
     close();
     emit portLost(why);
 }

@@ -1,0 +1,57 @@
+#include "diagnostics.h"
+
+#include "readinggrid.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+Diagnostics::Diagnostics(ReadingGrid &grid, std::array<Link, 2> links, QObject *parent)
+    : QObject(parent)
+    , grid_(grid)
+    , links_(links) {
+    for (int link = 0; link < 2; ++link) {
+        connect(links_[link].poll, &modbus::LinkPoll::slotFinished, this,
+                [this, link](int slot, const modbus::SlotResult &result) {
+                    onSlotFinished(link, slot, result);
+                });
+        for (int slot = 0; slot < 4; ++slot)
+            showTooltips(link, slot);
+    }
+}
+
+void Diagnostics::reset(int link, int slot) {
+    stats_[link][slot] = {};
+    showTooltips(link, slot);
+}
+
+std::optional<std::pair<int, int>> Diagnostics::slotOfColumn(int column) {
+    for (int link = 0; link < 2; ++link) {
+        const int slot = column - firstSlotColumn(link);
+        if (slot >= 0 && slot < 4)
+            return std::pair{link, slot};
+    }
+    return std::nullopt;
+}
+
+void Diagnostics::onSlotFinished(int link, int slot, const modbus::SlotResult &result) {
+    if (result.outcome == modbus::SlotOutcome::Disabled)
+        return;
+    modbus::countSlot(stats_[link][slot], result, QDateTime::currentDateTime());
+    markStale(link, slot, result.outcome == modbus::SlotOutcome::Valid ? result.values : 0);
+    showTooltips(link, slot);
+}
+
+void Diagnostics::markStale(int link, int slot, int freshRows) {
+    const int column = links_[link].firstColumn + slot;
+    for (int row = 1; row < ReadingGrid::rows; ++row)
+        grid_.setCellStale(row, column, row > freshRows && !grid_.cellText(row, column)->isEmpty());
+}
+
+void Diagnostics::showTooltips(int link, int slot) {
+    const Link &l = links_[link];
+    const QString text =
+        modbus::describeSlot(stats_[link][slot], l.ids[slot]->text(), l.boxes[slot]->isChecked());
+    l.boxes[slot]->setToolTip(text);
+    if (QTableWidgetItem *header = grid_.item(0, l.firstColumn + slot))
+        header->setToolTip(text);
+}

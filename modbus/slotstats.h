@@ -1,0 +1,38 @@
+#pragma once
+
+#include "poll.h"
+
+#include <QDateTime>
+#include <QString>
+
+namespace modbus {
+
+// What one slave slot has done since the station started or its counts were reset.
+struct SlotStats {
+    quint64 requests = 0;
+    quint64 valid = 0;
+    quint64 timeouts = 0;
+    quint64 badCrc = 0;
+    quint64 wrongSlave = 0;
+    quint64 wrongLength = 0;
+    quint64 garbage = 0;
+    quint64 exceptions = 0;
+    std::uint8_t lastExceptionCode = 0;
+    qint64 lastResponseMicros = -1;
+    qint64 totalResponseMicros = 0;
+    QDateTime lastValid;
+    QDateTime failingSince; // first failure after the last valid reply
+
+    quint64 rejected() const { return badCrc + wrongSlave + wrongLength + garbage; }
+    qint64 averageResponseMicros() const {
+        return valid ? totalResponseMicros / qint64(valid) : -1;
+    }
+};
+
+// Counts one slot's turn; turns that sent nothing leave the counts alone.
+void countSlot(SlotStats &stats, const SlotResult &result, const QDateTime &now);
+
+// Several lines for a tooltip: what the slot asked of whom, and how it went.
+QString describeSlot(const SlotStats &stats, const QString &slaveText, bool enabled);
+
+} // namespace modbus

@@ -1,0 +1,176 @@
+// The browser pane end to end: a real web engine sends snapshot lines to a
+// stand-in plant server on loopback.
+#include "browserpane.h"
+#include "plantserver.h"
+#include "uploadurl.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWebEngineHistory>
+#include <QWebEngineView>
+
+namespace {
+// The first load starts Chromium, which is slow on a loaded machine.
+constexpr int kFirstLoadMs = 20000;
+constexpr int kLoadMs = 10000;
+
+const QString kLine = QStringLiteral("1142, 523,,,,,,,,,");
+
+int finishedLoads(const QSignalSpy &progress) {
+    int finished = 0;
+    for (const QList<QVariant> &report : progress) {
+        if (report.at(0).toInt() == -1 && report.at(1).toInt() == 0)
+            ++finished;
+    }
+    return finished;
+}
+
+QWebEngineView *viewOf(const BrowserPane &pane) {
+    return pane.findChild<QWebEngineView *>();
+}
+} // namespace
+
+class BrowserPaneTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void blankUntilFirstNavigation();
+    void sendsLineToServer();
+    void everyCallNavigates();
+    void backAndForwardMoveThroughHistory();
+
+private:
+    QString serverAt(const QString &line) const {
+        return uploadUrl(QStringLiteral("127.0.0.1:%1").arg(m_server->port()), line);
+    }
+
+    PlantServer *m_server = nullptr;
+};
+
+void BrowserPaneTest::initTestCase() {
+    m_server = new PlantServer(this);
+    m_server->start();
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->port() != 0 || !m_server->failure().isEmpty(), 10000);
+    QVERIFY2(m_server->failure().isEmpty(), qPrintable(m_server->failure()));
+}
+
+void BrowserPaneTest::blankUntilFirstNavigation() {
+    BrowserPane pane;
+    QSignalSpy progress(&pane, &BrowserPane::progressChange);
+    pane.resize(400, 300);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+
+    pane.back();
+    pane.forward();
+    pane.reload();
+
+    QVERIFY(!pane.hasView());
+    QVERIFY(!viewOf(pane));
+    QCOMPARE(progress.count(), 0);
+}
+
+void BrowserPaneTest::sendsLineToServer() {
+    BrowserPane pane;
+    QSignalSpy progress(&pane, &BrowserPane::progressChange);
+    pane.resize(400, 300);
+    pane.show();
+
+    pane.navigate(serverAt(kLine));
+    QVERIFY(pane.hasView());
+    QWebEngineView *view = viewOf(pane);
+    QVERIFY(view);
+    QCOMPARE(view->geometry(), pane.rect());
+
+    QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 1, kFirstLoadMs);
+    QCOMPARE(progress.last(), (QList<QVariant>{-1, 0}));
+    for (qsizetype i = 0; i + 1 < progress.count(); ++i) {
+        const int percent = progress.at(i).at(0).toInt();
+        QVERIFY2(percent >= 0 && percent <= 100, qPrintable(QString::number(percent)));
+        QCOMPARE(progress.at(i).at(1).toInt(), 100);
+    }
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->uploads().count(), 1, kLoadMs);
+    const PlantServer::Request request = m_server->uploads().constLast();
+    QVERIFY2(request.path.startsWith(QStringLiteral("/telvaro/rtu/masterdata/rare.php?dta=")),
+             qPrintable(request.path));
+    QVERIFY2(request.path.contains(QStringLiteral("%20")), qPrintable(request.path));
+    QVERIFY2(!request.path.contains(QLatin1Char(' ')), qPrintable(request.path));
+    QCOMPARE(request.line, kLine);
+
+    // The view keeps filling the pane.
+    pane.resize(640, 480);
+    QCOMPARE(view->geometry(), pane.rect());
+}
+
+void BrowserPaneTest::everyCallNavigates() {
+    BrowserPane pane;
+    QSignalSpy progress(&pane, &BrowserPane::progressChange);
+    pane.show();
+    const qsizetype before = m_server->uploads().count();
+    const QString url = serverAt(QStringLiteral("7,7"));
+
+    pane.navigate(url);
+    QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 1, kFirstLoadMs);
+    pane.navigate(url);
+    QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 2, kLoadMs);
+    pane.reload();
+    QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 3, kLoadMs);
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->uploads().count(), before + 3, kLoadMs);
+    for (qsizetype i = before; i < before + 3; ++i)
+        QCOMPARE(m_server->uploads().at(i).line, QStringLiteral("7,7"));
+}
+
+void BrowserPaneTest::backAndForwardMoveThroughHistory() {
+    BrowserPane pane;
+    QSignalSpy progress(&pane, &BrowserPane::progressChange);
+    pane.show();
+    const qsizetype before = m_server->uploads().count();
+    const QUrl first(serverAt(QStringLiteral("1,first")), QUrl::TolerantMode);
+    const QUrl second(serverAt(QStringLiteral("2, second")), QUrl::TolerantMode);
+
+    pane.navigate(first.toString());
+    QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 1, kFirstLoadMs);
+    QWebEngineView *view = viewOf(pane);
+    QCOMPARE(view->url(), first);
+
+    // Nowhere to go yet: stays on the only page.
+    pane.back();
+    pane.forward();
+    QCOMPARE(view->history()->count(), 1);
+    QCOMPARE(view->history()->currentItemIndex(), 0);
+    QCOMPARE(view->url(), first);
+
+    pane.navigate(second.toString());
+    QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 2, kLoadMs);
+    QCOMPARE(view->url(), second);
+    QCOMPARE(view->history()->count(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->uploads().count(), before + 2, kLoadMs);
+    QCOMPARE(m_server->uploads().at(before).line, QStringLiteral("1,first"));
+    QCOMPARE(m_server->uploads().at(before + 1).line, QStringLiteral("2, second"));
+
+    pane.back();
+    QTRY_COMPARE_WITH_TIMEOUT(view->url(), first, kLoadMs);
+    QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 3, kLoadMs);
+    QCOMPARE(view->history()->currentItemIndex(), 0);
+
+    pane.forward();
+    QTRY_COMPARE_WITH_TIMEOUT(view->url(), second, kLoadMs);
+    QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 4, kLoadMs);
+    QCOMPARE(view->history()->currentItemIndex(), 1);
+}
+
+int main(int argc, char *argv[]) {
+    // The web engine shares its GL contexts with the widgets; this has to be
+    // said before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    BrowserPaneTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_browserpane.moc"
