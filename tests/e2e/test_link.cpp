@@ -1,0 +1,149 @@
+// The station against real pseudo-terminals: the request bytes on the line, and an independent
+// libmodbus slave (the plant simulator) answering them.
+#include "diagnostics.h"
+#include "form1.h"
+#include "plantsim.h"
+#include "portkeeper.h"
+#include "qserialtransport.h"
+#include "readinggrid.h"
+#include "scancontrol.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+int openDescriptors() {
+    return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot).size());
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+} // namespace
+
+class TestLink : public QObject {
+    Q_OBJECT
+private slots:
+    void requestGoesOnTheLineAsItShould() {
+        // A socat pair: the station on one end, the test reading raw bytes on the other.
+        QTemporaryDir dir;
+        QProcess socat;
+        socat.start("socat", {"-d", "pty,raw,echo=0,link=" + dir.filePath("COM5"),
+                              "pty,raw,echo=0,link=" + dir.filePath("peer")});
+        QVERIFY(socat.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("peer")), 5000);
+        qputenv("RTU_STATION_PORTS", dir.filePath("COM%1").toLocal8Bit());
+        const int peer = ::open(dir.filePath("peer").toLocal8Bit(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(peer >= 0);
+        {
+            Form1 form({}, {dir.filePath("mwRARE.csv")});
+            QCOMPARE(form.cmd_coneck->text(), QStringLiteral("DisConnect"));
+            QCOMPARE(form.cmd_coneck1->text(), QStringLiteral("Connect")); // no port 10
+            form.poll(0)->start();
+            QByteArray seen;
+            QVERIFY(waitFor(
+                [&] {
+                    char buf[64];
+                    const ssize_t n = ::read(peer, buf, sizeof buf);
+                    if (n > 0)
+                        seen.append(buf, n);
+                    return seen.size() >= 8;
+                },
+                3000));
+            QCOMPARE(seen, QByteArray::fromHex("02030473000CB517"));
+            QSignalSpy done(form.poll(0), &modbus::LinkPoll::finished);
+            QVERIFY(done.wait(3000));
+        }
+        ::close(peer);
+        socat.terminate();
+        socat.waitForFinished(5000);
+    }
+
+    void valuesFromALibmodbusSlaveLandInRowsOneToTwelve() {
+        PlantSim sim({"--static"});
+        QVERIFY(sim.start());
+        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
+        QTemporaryDir dir;
+        Form1 form({}, {dir.filePath("mwRARE.csv")});
+        QCOMPARE(form.cmd_coneck->text(), QStringLiteral("DisConnect"));
+        QCOMPARE(form.cmd_coneck1->text(), QStringLiteral("DisConnect"));
+        form.cheAID1[1]->setChecked(true); // slave 10 on link 1
+        QSignalSpy cycle(form.scanControl(), &scan::ScanControl::cycleFinished);
+        form.PBScan->click();
+        QVERIFY(cycle.wait(5000));
+        for (int r = 1; r <= 12; ++r) {
+            QCOMPARE(*form.tabel->cellText(r, 3), u' ' + QString::number(2000 + 1138 + r));
+            QCOMPARE(*form.tabel->cellText(r, 8), u' ' + QString::number(10000 + 1138 + r));
+        }
+        QCOMPARE(form.txtPrint->text(), QStringLiteral("1142, 3142,,,,, 11142,,,,"));
+        QVERIFY(sim.stop().contains("requests=2"));
+    }
+
+    void pulledAdapterComesBackWithoutAClick() {
+        PlantSim sim({"--static"});
+        QVERIFY(sim.start());
+        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
+        QTemporaryDir dir;
+        Form1 form({}, {dir.filePath("mwRARE.csv")});
+        form.Timer2->stop();
+        form.PBScan->click();
+        QSignalSpy cycles(form.scanControl(), &scan::ScanControl::cycleFinished);
+        QVERIFY(cycles.wait(5000));
+        const int fds = openDescriptors();
+
+        for (int round = 0; round < 3; ++round) {
+            QVERIFY(sim.command("drop 0"));
+            QTRY_COMPARE_WITH_TIMEOUT(form.cmd_coneck->text(), QStringLiteral("Connect"), 3000);
+            QVERIFY(form.portKeeper(0)->isLost());
+            // While the device is gone the station idles: no error storm, no busy loop.
+            const double cpuBefore = cpuSeconds();
+            QElapsedTimer wall;
+            wall.start();
+            QTest::qWait(1000);
+            const double share = (cpuSeconds() - cpuBefore) / (wall.elapsed() / 1000.0);
+            QVERIFY2(share < 0.2, qPrintable(QString::number(share)));
+
+            const auto validBefore = form.diagnostics()->stats(0, 0).valid;
+            QVERIFY(sim.command("restore 0"));
+            QTRY_COMPARE_WITH_TIMEOUT(form.cmd_coneck->text(), QStringLiteral("DisConnect"), 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(form.diagnostics()->stats(0, 0).valid > validBefore, 3000);
+        }
+        QVERIFY(openDescriptors() <= fds);
+
+        // The operator's own disconnect holds.
+        form.cmd_coneck->click();
+        QCOMPARE(form.cmd_coneck->text(), QStringLiteral("Connect"));
+        QVERIFY(cycles.wait(3000));
+        QVERIFY(cycles.wait(3000));
+        QCOMPARE(form.cmd_coneck->text(), QStringLiteral("Connect"));
+    }
+};
+
+QTEST_MAIN(TestLink)
+#include "test_link.moc"

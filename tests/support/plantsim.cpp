@@ -1,0 +1,57 @@
+#include "plantsim.h"
+
+#include <QDeadlineTimer>
+#include <QSignalSpy>
+
+PlantSim::PlantSim(QStringList extraArgs)
+    : args_(std::move(extraArgs)) {}
+
+PlantSim::~PlantSim() {
+    stop();
+}
+
+bool PlantSim::start() {
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QStringLiteral(PLANT_SIM_PATH), QStringList{QStringLiteral("--dir"), dir_.path(),
+                                                               QStringLiteral("--stdin-control")} +
+                                                       args_);
+    return process_.waitForStarted(5000) && waitForLine(QStringLiteral("ready"), nullptr, 10000);
+}
+
+bool PlantSim::command(const QString &line) {
+    process_.write(line.toLatin1() + '\n');
+    return waitForLine(QStringLiteral("ok"), nullptr, 5000);
+}
+
+QString PlantSim::stop() {
+    if (process_.state() == QProcess::NotRunning)
+        return {};
+    process_.terminate();
+    QString counts;
+    waitForLine(QStringLiteral("counts"), &counts, 5000);
+    if (!process_.waitForFinished(5000))
+        process_.kill();
+    process_.waitForFinished(2000);
+    return counts;
+}
+
+// The test's own helper may block: it runs the simulator, not the station.
+bool PlantSim::waitForLine(const QString &prefix, QString *line, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (true) {
+        pending_ += process_.readAllStandardOutput();
+        qsizetype end;
+        while ((end = pending_.indexOf('\n')) >= 0) {
+            const QString text = QString::fromLatin1(pending_.left(end));
+            pending_.remove(0, end + 1);
+            if (text.startsWith(prefix)) {
+                if (line)
+                    *line = text;
+                return true;
+            }
+        }
+        if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
+            return false;
+        process_.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    }
+}
