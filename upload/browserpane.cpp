@@ -1,14 +1,47 @@
 #include "browserpane.h"
 
+#include "webview.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLibrary>
+#include <QOpenGLContext>
 #include <QResizeEvent>
 #include <QUrl>
-#include <QWebEngineView>
+
+// Exported by Qt GUI for the web engine's own set-up; the station does that set-up late.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
+
+namespace {
+
+// The web engine composes its pages with a context shared with the window. Made at the first
+// navigation rather than at start-up, so that the GL driver is loaded only when a page is.
+void shareOpenGLContexts() {
+    if (QOpenGLContext::globalShareContext())
+        return;
+    auto *context = new QOpenGLContext(QCoreApplication::instance());
+    if (context->create())
+        qt_gl_set_global_share_context(context);
+    else
+        delete context; // no OpenGL here (offscreen): the engine draws in software
+}
+
+// Beside the program first, then where the build put it.
+QStringList moduleCandidates() {
+    const QString name = QStringLiteral("rtu-webview");
+    return {QDir(QCoreApplication::applicationDirPath()).filePath(name),
+            QDir(QStringLiteral(RTU_WEBVIEW_BUILD_DIR)).filePath(name)};
+}
+
+} // namespace
 
 BrowserPane::BrowserPane(QWidget *parent)
     : QWidget(parent) {}
 
 void BrowserPane::navigate(const QString &url) {
-    view()->load(QUrl(url, QUrl::TolerantMode));
+    if (WebView *v = view())
+        v->load(QUrl(url, QUrl::TolerantMode));
 }
 
 void BrowserPane::back() {
@@ -29,17 +62,39 @@ void BrowserPane::reload() {
 void BrowserPane::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
     if (m_view)
-        m_view->setGeometry(rect());
+        m_view->widget()->setGeometry(rect());
+    if (m_failure)
+        m_failure->setGeometry(rect());
 }
 
-QWebEngineView *BrowserPane::view() {
-    if (m_view)
+WebView *BrowserPane::view() {
+    if (m_view || m_failure)
         return m_view;
-    m_view = new QWebEngineView(this);
-    m_view->setGeometry(rect());
-    connect(m_view, &QWebEngineView::loadProgress, this,
-            [this](int percent) { emit progressChange(percent, 100); });
-    connect(m_view, &QWebEngineView::loadFinished, this, [this] { emit progressChange(-1, 0); });
-    m_view->show();
+    shareOpenGLContexts();
+    QString why;
+    for (const QString &path : moduleCandidates()) {
+        QLibrary module(path);
+        // The module stays loaded for the rest of the run: the view lives in it.
+        if (auto create = reinterpret_cast<CreateWebView>(module.resolve(createWebViewSymbol))) {
+            m_view = create(this);
+            break;
+        }
+        why = module.errorString();
+    }
+    if (!m_view) {
+        // The pane tells the operator once, in place of the page; the rest of the station is
+        // not touched by it.
+        m_failure = new QLabel(tr("No web view: %1").arg(why), this);
+        m_failure->setWordWrap(true);
+        m_failure->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        m_failure->setGeometry(rect());
+        m_failure->show();
+        return nullptr;
+    }
+    m_view->onProgress(
+        [this](int progress, int progressMax) { emit progressChange(progress, progressMax); });
+    QWidget *w = m_view->widget();
+    w->setGeometry(rect());
+    w->show();
     return m_view;
 }

@@ -2,26 +2,23 @@
 
 #include <QWidget>
 
-class QWebEngineView;
+class QLabel;
+class WebView;
 
-// The browser that carries snapshot lines to the plant server. It stays a
-// blank widget until the first navigation: the web engine takes a lot of
-// memory and start-up time, and most shifts never press "GGO".
-//
-// Needs Qt::AA_ShareOpenGLContexts set before the QApplication is created.
+// The browser that carries snapshot lines to the plant server. It stays a blank widget until
+// the first navigation, when it loads the web engine module: the engine takes a lot of memory
+// and start-up time, and most shifts never press "GGO".
 class BrowserPane : public QWidget {
     Q_OBJECT
 
 public:
     explicit BrowserPane(QWidget *parent = nullptr);
 
-    // Opens the address, read tolerantly (blanks and the like are encoded by
-    // the browser). Every call is a navigation of its own, even to the same
-    // address.
+    // Opens the address, read tolerantly (blanks and the like are encoded by the browser).
+    // Every call is a navigation of its own, even to the same address.
     void navigate(const QString &url);
 
-    // History moves; nothing happens before the first navigation or when there
-    // is nowhere to go.
+    // History moves; nothing happens before the first navigation or when there is nowhere to go.
     void back();
     void forward();
     void reload();
@@ -36,7 +33,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    QWebEngineView *view();
+    WebView *view();
 
-    QWebEngineView *m_view = nullptr;
+    WebView *m_view = nullptr;
+    QLabel *m_failure = nullptr;
 };

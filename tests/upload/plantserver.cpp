@@ -21,7 +21,9 @@ PlantServer::~PlantServer() {
 }
 
 void PlantServer::start() {
-    m_process.start(QStringLiteral(PLANT_SERVER_PYTHON), {QStringLiteral(PLANT_SERVER_SCRIPT)});
+    m_process.start(QStringLiteral(PLANT_SERVER_PYTHON),
+                    {QStringLiteral(PLANT_SERVER_SCRIPT), QStringLiteral("--echo"),
+                     QStringLiteral("--exit-on-eof")});
 }
 
 QList<PlantServer::Request> PlantServer::uploads() const {
@@ -36,8 +38,8 @@ QList<PlantServer::Request> PlantServer::uploads() const {
 void PlantServer::readLines() {
     while (m_process.canReadLine()) {
         const QString line = QString::fromUtf8(m_process.readLine()).chopped(1);
-        if (line.startsWith(QStringLiteral("PORT "))) {
-            m_port = line.mid(5).toUShort();
+        if (line.startsWith(QStringLiteral("listening "))) {
+            m_port = line.mid(10).toUShort();
         } else if (line.startsWith(QStringLiteral("GET "))) {
             const QString request = line.mid(4);
             const qsizetype tab = request.indexOf(QLatin1Char('\t'));

@@ -164,13 +164,6 @@ void BrowserPaneTest::backAndForwardMoveThroughHistory() {
     QCOMPARE(view->history()->currentItemIndex(), 1);
 }
 
-int main(int argc, char *argv[]) {
-    // The web engine shares its GL contexts with the widgets; this has to be
-    // said before the application object exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    BrowserPaneTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(BrowserPaneTest)
 
 #include "tst_browserpane.moc"

@@ -3,7 +3,8 @@
 
 Answers GET /telvaro/rtu/masterdata/rare.php?dta=<line> with a small HTML page showing the
 line received (percent-decoded; '+' is kept as is), when it arrived and the last ten lines.
-Any other path gets 404. Prints "listening <port>" once bound.
+Any other path gets 404. Prints "listening <port>" once bound; with --echo it also prints
+"GET <path>\t<decoded dta>" for every request, so that a test can follow what arrived.
 """
 
 import argparse
@@ -49,13 +50,15 @@ def dta_value(query):
     return None
 
 
-def make_handler(state):
+def make_handler(state, echo):
     class Handler(http.server.BaseHTTPRequestHandler):
         server_version = "plant-server/1.0"
         protocol_version = "HTTP/1.1"
 
         def do_GET(self):
             path, _, query = self.path.partition("?")
+            if echo:
+                print(f"GET {self.path}\t{dta_value(query) or ''}", flush=True)
             if path != ENDPOINT:
                 self.reply(404, "<html><body><h1>404 Not Found</h1></body></html>")
                 return
@@ -84,8 +87,13 @@ def make_handler(state):
             self.send_response(status)
             self.send_header("Content-Type", "text/html; charset=utf-8")
             self.send_header("Content-Length", str(len(data)))
+            # Every upload is a new line: never let a browser answer it from its cache.
+            self.send_header("Cache-Control", "no-store")
             self.end_headers()
-            self.wfile.write(data)
+            try:
+                self.wfile.write(data)
+            except (BrokenPipeError, ConnectionResetError):
+                pass  # the browser dropped a request it no longer wanted
 
         def log_message(self, fmt, *args):
             pass
@@ -97,10 +105,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=0, help="TCP port on 127.0.0.1, 0 = any free")
     parser.add_argument("--log", help="append each received line with a timestamp")
+    parser.add_argument("--echo", action="store_true", help="print every request on stdout")
+    parser.add_argument("--exit-on-eof", action="store_true",
+                        help="leave when standard input closes, so a test's server never outlives it")
     args = parser.parse_args()
 
     state = State(args.log)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), make_handler(state))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), make_handler(state, args.echo))
     server.daemon_threads = True
     stop = threading.Event()
 
@@ -109,6 +120,8 @@ def main():
 
     signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
+    if args.exit_on_eof:
+        threading.Thread(target=lambda: (sys.stdin.read(), stop.set()), daemon=True).start()
 
     worker = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1})
     worker.start()

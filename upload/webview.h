@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QUrl>
+#include <functional>
+
+class QWidget;
+
+// What the browser pane needs of a web view. The web engine behind it lives in a module of its
+// own that is loaded at the first navigation, so a station that never uploads never pays for it.
+class WebView {
+public:
+    virtual ~WebView() = default;
+    virtual QWidget *widget() = 0;
+    virtual void load(const QUrl &url) = 0;
+    virtual void back() = 0;
+    virtual void forward() = 0;
+    virtual void reload() = 0;
+    // Load progress in percent while a page loads, then (-1, 0) at its end.
+    virtual void onProgress(std::function<void(int progress, int progressMax)> handler) = 0;
+};
+
+// The module's one entry point; the view is a child of `parent`.
+using CreateWebView = WebView *(*)(QWidget *parent);
+inline constexpr char createWebViewSymbol[] = "rtuCreateWebView";
