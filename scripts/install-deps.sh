@@ -8,7 +8,7 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-serialport-dev qt6-webengine-dev libgl-dev
     libmodbus-dev python3
-    xvfb xauth imagemagick
+    xvfb xauth x11-utils xdotool imagemagick
 )
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(socat clang libclang-rt-14-dev clang-format)
