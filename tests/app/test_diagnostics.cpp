@@ -1,9 +1,9 @@
-#include "crc16.h"
 #include "diagnostics.h"
 #include "faketransport.h"
 #include "form1.h"
 #include "portkeeper.h"
 #include "readinggrid.h"
+#include "withcrc.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -14,11 +14,6 @@
 #include <QTimer>
 
 namespace {
-
-QByteArray withCrc(QByteArray frame) {
-    const auto pair = modbus::crc16(frame);
-    return frame + char(pair.hi) + char(pair.lo);
-}
 
 QByteArray replyTo(const QByteArray &request, int slave = -1) {
     const int count = std::uint8_t(request[5]);

@@ -1,16 +1,11 @@
-#include "crc16.h"
 #include "frame.h"
+#include "withcrc.h"
 
 #include <QTest>
 
 using namespace modbus;
 
 namespace {
-
-QByteArray withCrc(QByteArray frame) {
-    const CrcPair pair = crc16(frame);
-    return frame + char(pair.hi) + char(pair.lo);
-}
 
 QByteArray reply(std::uint8_t slave, const std::vector<std::uint16_t> &values) {
     QByteArray frame;

@@ -1,6 +1,6 @@
-#include "crc16.h"
 #include "faketransport.h"
 #include "poll.h"
+#include "withcrc.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -11,11 +11,6 @@
 using namespace modbus;
 
 namespace {
-
-QByteArray withCrc(QByteArray frame) {
-    const CrcPair pair = crc16(frame);
-    return frame + char(pair.hi) + char(pair.lo);
-}
 
 // A register's value at a slave, as the test slaves serve it.
 std::uint16_t served(int slave, int address) {

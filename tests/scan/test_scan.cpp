@@ -1,9 +1,9 @@
-#include "crc16.h"
 #include "faketransport.h"
 #include "form1.h"
 #include "readinggrid.h"
 #include "scancontrol.h"
 #include "snapshot.h"
+#include "withcrc.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -17,11 +17,6 @@
 #include <QTimer>
 
 namespace {
-
-QByteArray withCrc(QByteArray frame) {
-    const auto pair = modbus::crc16(frame);
-    return frame + char(pair.hi) + char(pair.lo);
-}
 
 // Register 1142 holds 523 at every slave; the others hold their address.
 QByteArray replyTo(const QByteArray &request) {
