@@ -76,6 +76,7 @@ Xvfb -displayfd "$fd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1
 pids+=($!)
 read -r -t 10 -u "$fd" display || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$display"
+unset QT_QPA_PLATFORM # the window goes on the virtual display, where the screenshot is taken
 "$build/app/rtu-station" >"$work/station.log" 2>&1 &
 station=$!
 pids+=("$station")
