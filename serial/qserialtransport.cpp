@@ -43,6 +43,7 @@ bool QSerialTransport::isOpen() const {
 
 void QSerialTransport::write(const QByteArray &bytes) {
     port_.write(bytes);
+    port_.flush(); // hands the request to the driver now rather than on the next loop turn
 }
 
 qint64 QSerialTransport::bytesWaiting() const {
