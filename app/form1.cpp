@@ -3,6 +3,7 @@
 #include "applyprogress.h"
 #include "browserpane.h"
 #include "connect.h"
+#include "crc16.h"
 #include "diagnostics.h"
 #include "portkeeper.h"
 #include "progressbar.h"
@@ -356,6 +357,14 @@ void Form1::cmdTest1_Click() {
 
 void Form1::Autoscan() {
     scan_->autoscan();
+}
+
+bool Form1::CRC16(QByteArrayView data, int n) {
+    modbus::CrcPair pair;
+    const bool done = modbus::crc16(data, n, pair);
+    crcHi = pair.hi;
+    crcLo = pair.lo;
+    return done;
 }
 
 void Form1::Command5_Click() {

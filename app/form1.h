@@ -2,6 +2,8 @@
 
 #include "poll.h"
 
+#include <QByteArrayView>
+
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -80,6 +82,13 @@ public:
     void cmdTest1_Click();
     void Command5_Click();
     void Autoscan();
+
+    // The window's checksum routine: the CRC-16/MODBUS of the first n bytes into crcHi (sent
+    // first) and crcLo. Fails when n runs past the data; the pair then holds the CRC of the
+    // bytes there are.
+    bool CRC16(QByteArrayView data, int n);
+    std::uint8_t crcHi = 0xFF;
+    std::uint8_t crcLo = 0xFF;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -69,6 +69,19 @@ private slots:
         QCOMPARE(form->txtPrint->text(), QString());
     }
 
+    void windowChecksumPair() {
+        auto form = makeForm();
+        QVERIFY(form->CRC16(QByteArray::fromHex("02030473000C"), 6));
+        QCOMPARE(form->crcHi, 0xB5);
+        QCOMPARE(form->crcLo, 0x17);
+        QVERIFY(!form->CRC16(QByteArray::fromHex("010300000001"), 8));
+        QCOMPARE(form->crcHi, 0x84); // the CRC of the six bytes there are
+        QCOMPARE(form->crcLo, 0x0A);
+        QVERIFY(form->CRC16(QByteArray(), 0));
+        QCOMPARE(form->crcHi, 0xFF);
+        QCOMPARE(form->crcLo, 0xFF);
+    }
+
     void gridRefusesCellsOutsideIt() {
         ReadingGrid grid;
         QVERIFY(grid.setCellText(14, 11, "x"));
