@@ -94,8 +94,17 @@ double lenientNumber(QStringView text) {
     return scanNumber(compact).value;
 }
 
+// Only the station's own blanks surround a number; a carriage return or a no-break space does not.
+QStringView withoutBlanksAround(QStringView text) {
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
 std::optional<double> strictNumber(QStringView text) {
-    const QStringView s = text.trimmed();
+    const QStringView s = withoutBlanksAround(text);
     if (s.isEmpty())
         return std::nullopt;
     const Scan scan = scanNumber(s);
