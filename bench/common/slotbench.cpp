@@ -1,0 +1,80 @@
+#include "slotbench.h"
+
+#include "qserialtransport.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace bench {
+
+SlotBenchResult runSlotBench(const SlotBenchSetup &setup) {
+    SlotBenchResult result;
+    QSerialTransport port;
+    port.setPortNumber(setup.portNumber);
+    if (!port.open())
+        return result;
+    result.opened = true;
+
+    std::vector<QString> cells(std::size_t(setup.count.toInt()));
+    modbus::PollBinding binding{
+        [](int slot) { return slot == 0; },
+        [&setup](int) { return setup.slave; },
+        [&setup] { return setup.start; },
+        [&setup] { return setup.count; },
+        [](int, modbus::SlotColour) {},
+        [&cells](int row, int, const QString &text) {
+            if (row < 1 || row > int(cells.size()))
+                return false;
+            cells[std::size_t(row - 1)] = text;
+            return true;
+        },
+    };
+    modbus::LinkPoll poll(port, std::move(binding));
+    poll.setReplyTimeout(setup.replyTimeoutMs);
+
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 sentAt = 0;
+    int turns = 0;
+    QObject::connect(&poll, &modbus::LinkPoll::requestSent,
+                     [&](int) { sentAt = clock.nsecsElapsed(); });
+    QObject::connect(&poll, &modbus::LinkPoll::slotFinished,
+                     [&](int slot, const modbus::SlotResult &r) {
+                         const qint64 now = clock.nsecsElapsed();
+                         if (slot != 0)
+                             return;
+                         ++turns;
+                         const bool cellsRight = r.outcome != modbus::SlotOutcome::Valid ||
+                                                 !setup.checkCells || setup.checkCells(cells);
+                         if (r.outcome == setup.expected && cellsRight) {
+                             result.turnMs.push_back(double(now - sentAt) / 1e6);
+                             result.stationMs.push_back(double(r.responseMicros) / 1e3);
+                         } else {
+                             ++result.unexpected;
+                         }
+                         std::fill(cells.begin(), cells.end(), QString());
+                     });
+    QObject::connect(&poll, &modbus::LinkPoll::finished, [&] {
+        if (turns < setup.transactions)
+            poll.start();
+        else
+            loop.quit();
+    });
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [&] {
+        result.timedOut = true;
+        loop.quit();
+    });
+    bound.start(setup.transactions * (setup.replyTimeoutMs + 1000));
+
+    poll.start();
+    loop.exec();
+    poll.cancel();
+    port.close();
+    return result;
+}
+
+} // namespace bench

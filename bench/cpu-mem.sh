@@ -1,0 +1,216 @@
+#!/usr/bin/env bash
+# CPU share and resident memory of the real rtu-station on a virtual display, scanning against
+# the plant simulator, set beside a plain Qt window.
+#
+#   bench/cpu-mem.sh BUILD_DIR [SECONDS]
+#
+#   (a) default settings, slave 2 silent (plant-sim --slaves0 60,5,6): every cycle waits out one
+#       reply time-out; CPU share over SECONDS (default 60) of scanning, VmRSS before the first
+#       upload;
+#   then "GGO" is clicked (xdotool) with a stand-in plant server on 127.0.0.1, and VmRSS is read
+#       again once the upload has reached the server;
+#   (b) default settings, link 0's serial peer gone (plant-sim "drop 0" once scanning): CPU share
+#       over SECONDS;
+#   peer: VmRSS of bench-plainwindow, a bare Qt window, on the same display.
+#
+# CPU share is (utime + stime) from /proc/PID/stat over the window, as a percentage of one core.
+# Needs Xvfb, xdotool and python3. Everything it starts it stops by process id.
+set -euo pipefail
+
+if [ $# -lt 1 ]; then
+    echo "usage: $0 BUILD_DIR [SECONDS]" >&2
+    exit 2
+fi
+build=$(cd "$1" && pwd)
+seconds=${2:-60}
+root=$(cd "$(dirname "$0")/.." && pwd)
+station=$build/app/rtu-station
+sim=$build/tools/plant-sim/plant-sim
+plain=$build/bench/bench-plainwindow
+server=$root/tools/plant-server/plant-server.py
+for f in "$station" "$sim" "$plain" "$server"; do
+    [ -e "$f" ] || { echo "cpu-mem: missing $f (build first)" >&2; exit 2; }
+done
+for tool in Xvfb xdotool python3; do
+    command -v "$tool" >/dev/null || { echo "cpu-mem: needs $tool" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+pids=()
+stop_pid() { # stop one process of ours, by id, bounded
+    local pid=$1
+    kill -TERM "$pid" 2>/dev/null || return 0
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+}
+cleanup() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        stop_pid "${pids[$i]}"
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Waits, bounded, until the command succeeds.
+wait_until() {
+    local limit=$1
+    shift
+    local deadline=$((SECONDS + limit))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.1
+    done
+}
+
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+cpu_ticks() { # utime + stime: fields 14 and 15, counted after the command name's ")"
+    local stat
+    stat=$(<"/proc/$1/stat")
+    stat=${stat##*) }
+    awk '{ print $12 + $13 }' <<<"$stat"
+}
+clk_tck=$(getconf CLK_TCK)
+
+# A display nobody uses.
+display=
+for n in $(seq 90 199); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+        display=$n
+        break
+    fi
+done
+[ -n "$display" ] || { echo "cpu-mem: no free display" >&2; exit 1; }
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_until 20 test -S "/tmp/.X11-unix/X$display" || { echo "cpu-mem: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$display
+
+# The stand-in plant server on loopback.
+python3 "$server" --port 0 --log "$work/uploads.log" >"$work/server.out" 2>&1 &
+pids+=($!)
+wait_until 20 grep -q '^listening' "$work/server.out" || { echo "cpu-mem: no plant server" >&2; exit 1; }
+server_port=$(awk '/^listening/ { print $2 }' "$work/server.out")
+
+sim_pid=
+sim_fd=
+start_sim() { # start_sim NAME ARGS...: the simulator, taking commands on a pipe
+    local name=$1
+    shift
+    mkdir -p "$work/$name"
+    mkfifo "$work/$name/control"
+    "$sim" --dir "$work/$name" --stdin-control "$@" <"$work/$name/control" >"$work/$name/sim.out" &
+    sim_pid=$!
+    pids+=("$sim_pid")
+    exec {sim_fd}>"$work/$name/control"
+    wait_until 20 grep -q '^ready' "$work/$name/sim.out" || { echo "cpu-mem: plant-sim not ready" >&2; exit 1; }
+}
+sim_command() { # sim_command NAME COMMAND: waits for the answer
+    local before
+    before=$(grep -c '^ok' "$work/$1/sim.out" || true)
+    echo "$2" >&"$sim_fd"
+    wait_until 10 test "$(grep -c '^ok' "$work/$1/sim.out")" -gt "$before"
+}
+stop_sim() {
+    exec {sim_fd}>&-
+    stop_pid "$sim_pid"
+}
+
+station_pid=
+window=
+start_station() { # start_station NAME: the real program, its links in the simulator's folder
+    local name=$1
+    rm -f "$build/app/mwRARE.csv"
+    RTU_STATION_PORTS="$work/$name/COM%1" RTU_STATION_SERVER="127.0.0.1:$server_port" \
+        QTWEBENGINE_DISABLE_SANDBOX=1 "$station" >"$work/$name/station.log" 2>&1 &
+    station_pid=$!
+    pids+=("$station_pid")
+    window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$station_pid" --name '^Form1$' | head -n 1)
+    [ -n "$window" ] || { echo "cpu-mem: no station window" >&2; exit 1; }
+    # Scanning has begun once the first cycle has written its snapshot.
+    wait_until 30 test -s "$build/app/mwRARE.csv" || { echo "cpu-mem: station not scanning" >&2; exit 1; }
+}
+
+cpu_share() { # cpu_share PID SECONDS: percent of one core used over the window
+    local t0 t1 s0 s1
+    t0=$(cpu_ticks "$1")
+    s0=$(date +%s.%N)
+    sleep "$2"
+    t1=$(cpu_ticks "$1")
+    s1=$(date +%s.%N)
+    awk -v d="$((t1 - t0))" -v hz="$clk_tck" -v a="$s0" -v b="$s1" \
+        'BEGIN { printf "%.3f", 100 * d / hz / (b - a) }'
+}
+mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+# (a) slave 2 silent.
+start_sim silent --slaves0 60,5,6
+start_station silent
+rss_start=$(rss_kb "$station_pid")
+cpu_a=$(cpu_share "$station_pid" "$seconds")
+rss_before=$(rss_kb "$station_pid")
+sim_command silent counts
+counts_a=$(grep '^counts' "$work/silent/sim.out" | tail -n 1)
+
+# The first upload: a click on "GGO" (Command5, 248,384 57x25 in the window), then the server
+# must see the line.
+xdotool mousemove --window "$window" $((248 + 28)) $((384 + 12)) click 1
+if wait_until 60 test -s "$work/uploads.log"; then
+    uploaded="yes"
+else
+    uploaded="NO (nothing reached the plant server in 60 s)"
+fi
+# The page is loaded and shown a moment after the server answered.
+sleep 5
+rss_after=$(rss_kb "$station_pid")
+# The web engine's own processes (renderer, GPU, zygote) hang below the station.
+helpers_kb=0
+descendants() {
+    local child
+    for child in $(ps -o pid= --ppid "$1"); do
+        echo "$child"
+        descendants "$child"
+    done
+}
+for pid in $(descendants "$station_pid"); do
+    helpers_kb=$((helpers_kb + $(rss_kb "$pid" 2>/dev/null || echo 0)))
+done
+webview_mapped=$(grep -c 'rtu-webview' "/proc/$station_pid/maps" || true)
+stop_pid "$station_pid"
+stop_sim
+
+# (b) link 0's peer gone.
+start_sim dropped
+start_station dropped
+sim_command dropped "drop 0"
+cpu_b=$(cpu_share "$station_pid" "$seconds")
+rss_b=$(rss_kb "$station_pid")
+stop_pid "$station_pid"
+stop_sim
+
+# The peer: a plain Qt window on the same display.
+"$plain" >"$work/plain.log" 2>&1 &
+plain_pid=$!
+pids+=("$plain_pid")
+timeout 30 xdotool search --sync --onlyvisible --pid "$plain_pid" --name '^plain window$' >/dev/null
+sleep 2
+rss_plain=$(rss_kb "$plain_pid")
+stop_pid "$plain_pid"
+
+verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v <= g) ? "met" : "MISSED" }'; }
+echo "cpu-mem: rtu-station on Xvfb :$display, ${seconds} s windows, CLK_TCK $clk_tck, $(nproc) cores"
+printf '  %-44s %10s   %s\n' "" "% of core" "goal"
+printf '  %-44s %10s   <= 0.5 %% (%s)\n' "(a) scanning, slave 2 silent (time-out/cycle)" "$cpu_a" "$(verdict "$cpu_a" 0.5)"
+printf '  %-44s %10s   <= 1 %% (%s)\n' "(b) scanning, link 0 peer gone" "$cpu_b" "$(verdict "$cpu_b" 1)"
+printf '  %-44s %10s   %s\n' "" "VmRSS MB" "goal"
+printf '  %-44s %10s\n' "station, scanning, at start of (a)" "$(mb "$rss_start")"
+printf '  %-44s %10s   <= 45 MB (%s)\n' "station, before the first upload (end of a)" "$(mb "$rss_before")" "$(verdict "$(mb "$rss_before")" 45)"
+printf '  %-44s %10s\n' "station, after the first upload" "$(mb "$rss_after")"
+printf '  %-44s %10s\n' "  + its web engine processes" "$(mb "$helpers_kb")"
+printf '  %-44s %10s\n' "station, end of (b)" "$(mb "$rss_b")"
+printf '  %-44s %10s\n' "plain Qt window (peer)" "$(mb "$rss_plain")"
+echo "  upload reached the plant server: $uploaded; web view module mapped: $([ "$webview_mapped" -gt 0 ] && echo yes || echo no)"
+echo "  plant-sim after (a): $counts_a"
