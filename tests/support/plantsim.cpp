@@ -19,8 +19,49 @@ bool PlantSim::start() {
 }
 
 bool PlantSim::command(const QString &line) {
+    post(line);
+    return waitForOk();
+}
+
+void PlantSim::post(const QString &line) {
     process_.write(line.toLatin1() + '\n');
-    return waitForLine(QStringLiteral("ok"), nullptr, 5000);
+}
+
+bool PlantSim::waitForOk(int timeoutMs) {
+    return waitForLine(QStringLiteral("ok"), nullptr, timeoutMs);
+}
+
+std::optional<PlantCounts> PlantSim::counts() {
+    post(QStringLiteral("counts"));
+    QString line;
+    if (!waitForLine(QStringLiteral("counts "), &line, 5000) || !waitForOk())
+        return std::nullopt;
+    return PlantCounts::parse(line);
+}
+
+std::optional<PlantCounts> PlantCounts::parse(const QString &line) {
+    const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
+    if (words.value(0) != QStringLiteral("counts"))
+        return std::nullopt;
+    PlantCounts c;
+    const std::pair<const char *, quint64 *> fields[] = {
+        {"requests", &c.requests}, {"replies", &c.replies}, {"silent", &c.silent},
+        {"late", &c.late},         {"corrupt", &c.corrupt}, {"exception", &c.exception},
+        {"garbage", &c.garbage},   {"ignored", &c.ignored}, {"bad", &c.bad},
+    };
+    for (const auto &[name, value] : fields) {
+        bool found = false;
+        for (const QString &word : words) {
+            const qsizetype eq = word.indexOf(u'=');
+            if (eq > 0 && word.first(eq) == QLatin1String(name)) {
+                *value = word.sliced(eq + 1).toULongLong(&found);
+                break;
+            }
+        }
+        if (!found)
+            return std::nullopt;
+    }
+    return c;
 }
 
 QString PlantSim::stop() {

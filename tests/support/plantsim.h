@@ -3,6 +3,23 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <optional>
+
+// The simulator's counts line ("counts requests=12 replies=10 ... bad=0"), field by field.
+struct PlantCounts {
+    quint64 requests = 0;
+    quint64 replies = 0;
+    quint64 silent = 0;
+    quint64 late = 0;
+    quint64 corrupt = 0;
+    quint64 exception = 0;
+    quint64 garbage = 0;
+    quint64 ignored = 0;
+    quint64 bad = 0;
+
+    // Nothing when the line is not a counts line or lacks a field.
+    static std::optional<PlantCounts> parse(const QString &line);
+};
 
 // The plant simulator in a process of its own, its links in a temporary directory.
 class PlantSim {
@@ -17,6 +34,11 @@ public:
     QString portPattern() const { return dir_.filePath(QStringLiteral("COM%1")); }
     // A control command ("drop 0", "restore 0"); waits for its "ok".
     bool command(const QString &line);
+    // Sends a control command without waiting; waitForOk() collects its answer later.
+    void post(const QString &line);
+    bool waitForOk(int timeoutMs = 5000);
+    // The counts so far, while it keeps running.
+    std::optional<PlantCounts> counts();
     // Stops it and returns its closing counts line.
     QString stop();
 

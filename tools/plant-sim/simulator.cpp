@@ -163,6 +163,9 @@ bool Simulator::start() {
     // keep a disagreement about the frame length from stalling the loop.
     modbus_set_indication_timeout(ctx_, 0, 50000);
     modbus_set_byte_timeout(ctx_, 0, 50000);
+    // modbus_reply() answers a bad register count only after sleeping the response time-out
+    // (0.5 s by default) to flush the line; the socket pair has nothing to flush.
+    modbus_set_response_timeout(ctx_, 0, 1);
 
     for (Link &link : links_) {
         if (!openLink(link))
