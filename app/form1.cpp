@@ -76,8 +76,6 @@ void setBackColour(QCheckBox *box, const QColor &colour) {
     box->setPalette(p);
 }
 
-const QString lineSettings = QStringLiteral("38400,n,8,1");
-
 } // namespace
 
 Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidget *parent)
@@ -308,10 +306,9 @@ void Form1::offerStatsReset(const QPoint &pos) {
 void Form1::load() {
     ComA->setCurrentIndex(4);
     BoudRateA->setCurrentIndex(1);
-    MSComm->setProperty("Settings", lineSettings); // the transport runs 38400,n,8,1 only
+    // Both transports run 38400,n,8,1 and nothing else: there are no line settings to write.
     ComA1->setCurrentIndex(9);
     BoudRateA1->setCurrentIndex(1);
-    MSComm1->setProperty("Settings", lineSettings);
     if (MSComm->isOpen())
         MSComm->close();
     cmd_auto->setText(scan::autoCaption);
@@ -336,15 +333,19 @@ void Form1::load() {
 }
 
 void Form1::cmd_coneck_Click() {
-    keepers_[0]->operatorActed();
-    cmd_coneck->setText(links::connectClick(cmd_coneck->text(), ComA->currentText(), *MSComm));
-    showLinkState(0);
+    connectLink(0);
 }
 
 void Form1::cmd_coneck1_Click() {
-    keepers_[1]->operatorActed();
-    cmd_coneck1->setText(links::connectClick(cmd_coneck1->text(), ComA1->currentText(), *MSComm1));
-    showLinkState(1);
+    connectLink(1);
+}
+
+void Form1::connectLink(int link) {
+    keepers_[link]->operatorActed();
+    QPushButton *button = link == 0 ? cmd_coneck : cmd_coneck1;
+    links::connectClick(button->text(), (link == 0 ? ComA : ComA1)->currentText(),
+                        link == 0 ? *MSComm : *MSComm1);
+    showLinkState(link); // the caption ends in line with the port
 }
 
 void Form1::cmdTest_Click() {

@@ -102,6 +102,7 @@ private:
     void load();
     void takeSnapshot();
     void wireDiagnostics();
+    void connectLink(int link);
     void showLinkState(int link);
     void reopenLostPorts();
     void offerStatsReset(const QPoint &pos);
