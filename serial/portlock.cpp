@@ -67,15 +67,10 @@ std::optional<qint64> flockHolder(const QByteArray &path) {
 QString inUse(const QString &device, std::optional<qint64> pid) {
     if (!pid)
         return QStringLiteral("%1 is in use by another program").arg(device);
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(*pid));
-    const QString program = comm.open(QIODevice::ReadOnly)
-                                ? QString::fromLocal8Bit(comm.readAll().trimmed())
-                                : QString();
-    return program.isEmpty() ? QStringLiteral("%1 is in use by process %2").arg(device).arg(*pid)
-                             : QStringLiteral("%1 is in use by process %2 (%3)")
-                                   .arg(device)
-                                   .arg(*pid)
-                                   .arg(program);
+    QString who = QStringLiteral("process %1").arg(*pid);
+    if (QFile comm(QStringLiteral("/proc/%1/comm").arg(*pid)); comm.open(QIODevice::ReadOnly))
+        who += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(comm.readAll().trimmed()));
+    return QStringLiteral("%1 is in use by %2").arg(device, who);
 }
 #endif
 
