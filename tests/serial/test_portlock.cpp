@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
-#include <memory>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -17,41 +17,29 @@
 
 namespace {
 
-enum Holder { InProcess, OtherStation, OtherFlock };
-
-// "pts" names the pseudo-terminal by its own path, "COMn" by a link in the test's directory.
-void useName(SerialTransport &port, const QString &dir, int pts, const QString &name) {
-    const bool own = name == QLatin1String("pts");
-    qputenv("RTU_STATION_PORTS", own ? "/dev/pts/%1" : QFile::encodeName(dir + "/COM%1"));
-    port.setPortNumber(own ? pts : name.mid(3).toInt());
+bool openAs(QSerialTransport &port, const QString &pattern, int number) {
+    qputenv("RTU_STATION_PORTS", pattern.toUtf8());
+    port.setPortNumber(number);
+    return port.open();
 }
 
-// The second process: holds the port (as a station, or by its flock alone) until its input
-// closes.
+// The other process: holds the port as a station, or by its flock alone, until its input ends.
 int holdPort(const QString &how, const QString &pattern, int number) {
-    qputenv("RTU_STATION_PORTS", pattern.toUtf8());
     QSerialTransport port;
-    port.setPortNumber(number);
+    const QByteArray device = QFile::encodeName(pattern.arg(number));
     int fd = -1;
-    if (how == QLatin1String("station")) {
-        if (!port.open())
-            return 1;
-    } else {
-        fd = ::open(QFile::encodeName(pattern.arg(number)).constData(), O_RDWR | O_NOCTTY);
-        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
-            return 1;
-    }
+    const bool held = how == QLatin1String("station")
+                          ? openAs(port, pattern, number)
+                          : (fd = ::open(device.constData(), O_RDWR | O_NOCTTY)) >= 0 &&
+                                ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (!held)
+        return 1;
     std::puts("held");
     std::fflush(stdout);
     char byte;
     while (::read(STDIN_FILENO, &byte, 1) > 0) {
     }
     return 0;
-}
-
-QByteArray firstLine(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed() : QByteArray();
 }
 
 } // namespace
@@ -61,8 +49,7 @@ class TestPortLock : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        // Port numbers start at 1, so /dev/pts/0 will not do.
-        while (pts_ < 1) {
+        while (pts_ < 1) { // port numbers start at 1: /dev/pts/0 will not do
             const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
             QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
             masters_.push_back(master);
@@ -79,70 +66,66 @@ private slots:
             ::close(master);
     }
 
-    // Two names of one adapter, one owner: the second open fails and names the holder, also
-    // as root (the kernel's exclusive flag does not stop root; the flock does).
+    // One adapter, one owner, whatever it is called: the second open fails and names the
+    // holder, also as root (the kernel's exclusive flag does not stop root; the flock does).
     void secondOpenIsRefused_data() {
-        QTest::addColumn<int>("holder");
-        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("holder"); // "here", or a second process: "station", "flock"
+        QTest::addColumn<QString>("first");  // "pts" is the pseudo-terminal's own path
         QTest::addColumn<QString>("second");
         QTest::addColumn<bool>("destroyFirst");
-        QTest::newRow("pts path, then a link") << int(InProcess) << "pts"
+        QTest::newRow("pts path, then a link") << "here"
+                                               << "pts"
                                                << "COM1" << false;
-        QTest::newRow("link, then the pts path") << int(InProcess) << "COM1"
+        QTest::newRow("link, then the pts path") << "here"
+                                                 << "COM1"
                                                  << "pts" << true;
-        QTest::newRow("two links of one pts") << int(InProcess) << "COM1"
+        QTest::newRow("two links of one pts") << "here"
+                                              << "COM1"
                                               << "COM2" << false;
-        QTest::newRow("same name twice") << int(InProcess) << "COM2"
+        QTest::newRow("same name twice") << "here"
+                                         << "COM2"
                                          << "COM2" << true;
-        QTest::newRow("another station") << int(OtherStation) << "COM1"
+        QTest::newRow("another station") << "station"
+                                         << "COM1"
                                          << "COM2" << false;
-        QTest::newRow("another program's flock") << int(OtherFlock) << "pts"
+        QTest::newRow("another program's flock") << "flock"
+                                                 << "pts"
                                                  << "COM1" << false;
     }
     void secondOpenIsRefused() {
-        QFETCH(int, holder);
+        QFETCH(QString, holder);
         QFETCH(QString, first);
         QFETCH(QString, second);
         QFETCH(bool, destroyFirst);
-        auto firstPort = std::make_unique<QSerialTransport>();
+        std::optional<QSerialTransport> firstPort;
         QProcess other;
         qint64 holderPid = QCoreApplication::applicationPid();
-        if (holder == InProcess) {
-            useName(*firstPort, dir_.path(), pts_, first);
-            QVERIFY2(firstPort->open(), qPrintable(firstPort->lastOpenError()));
+        if (holder == QLatin1String("here")) {
+            QVERIFY(openAs(firstPort.emplace(), pattern(first), number(first)));
         } else {
-            useName(*firstPort, dir_.path(), pts_, first); // only to learn the pattern
             other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            other.start(
-                QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--hold"),
-                 holder == OtherStation ? QStringLiteral("station") : QStringLiteral("flock"),
-                 qEnvironmentVariable("RTU_STATION_PORTS"),
-                 QString::number(firstPort->portNumber())});
+            other.start(QCoreApplication::applicationFilePath(),
+                        {"--hold", holder, pattern(first), QString::number(number(first))});
             QTRY_VERIFY_WITH_TIMEOUT(other.canReadLine() || other.state() == QProcess::NotRunning,
                                      20000);
-            QCOMPARE(other.readLine().trimmed(), QByteArray("held"));
+            QCOMPARE(other.readLine(), QByteArray("held\n"));
             holderPid = other.processId();
         }
 
         QSerialTransport secondPort;
-        useName(secondPort, dir_.path(), pts_, second);
-        QVERIFY(!secondPort.open());
+        QVERIFY(!openAs(secondPort, pattern(second), number(second)));
         const QString why = secondPort.lastOpenError();
-        QVERIFY2(
-            why.startsWith(device_ + QStringLiteral(" is in use by process %1 (").arg(holderPid)),
-            qPrintable(why));
-        QVERIFY2(why.contains(holder == OtherFlock ? QStringLiteral("flock") : lockFile_),
+        QVERIFY2(why.startsWith(QStringLiteral("%1 is in use by process %2 (test_portlock), ")
+                                    .arg(device_)
+                                    .arg(holderPid)) &&
+                     why.contains(holder == QLatin1String("flock") ? "flock" : lockFile_),
                  qPrintable(why));
 
-        if (holder != InProcess) {
+        if (firstPort) {
+            destroyFirst ? firstPort.reset() : firstPort->close();
+        } else {
             other.closeWriteChannel();
             QTRY_COMPARE_WITH_TIMEOUT(other.state(), QProcess::NotRunning, 20000);
-            QCOMPARE(other.exitCode(), 0);
-        } else if (destroyFirst) {
-            firstPort.reset();
-        } else {
-            firstPort->close();
         }
         QVERIFY(!QFile::exists(lockFile_));
         QVERIFY2(secondPort.open(), qPrintable(secondPort.lastOpenError()));
@@ -151,20 +134,19 @@ private slots:
         QVERIFY(!QFile::exists(lockFile_));
     }
 
-    // Other programs' lock files in the system's lock directory: a live process owns the
-    // device, a dead one's file is taken over.
+    // Other programs' lock files: a live process owns the device, a dead one's file is taken
+    // over (and ours is gone after the close).
     void foreignLockFile_data() {
         QFile pidMax(QStringLiteral("/proc/sys/kernel/pid_max"));
         QVERIFY(pidMax.open(QIODevice::ReadOnly));
-        const qint64 noSuchPid = pidMax.readAll().trimmed().toLongLong(); // PIDs stay below it
+        const qint64 gone = pidMax.readAll().trimmed().toLongLong(); // PIDs stay below it
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("opens");
         QTest::newRow("live, usual form") << QString("%1\n").arg(1, 10).toLatin1() << false;
         QTest::newRow("live, QSerialPort's form") << QByteArray("1\nminicom\nhost\n") << false;
-        QTest::newRow("dead, usual form") << QString("%1\n").arg(noSuchPid, 10).toLatin1() << true;
-        QTest::newRow("dead, QSerialPort's form")
-            << QByteArray::number(noSuchPid) + "\nrtu-station\nhost\n"
-            << true;
+        QTest::newRow("dead, usual form") << QString("%1\n").arg(gone, 10).toLatin1() << true;
+        QTest::newRow("dead, QSerialPort's form") << QByteArray::number(gone) + "\nx\nhost\n"
+                                                  << true;
     }
     void foreignLockFile() {
         QFETCH(QByteArray, content);
@@ -173,21 +155,30 @@ private slots:
         QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(content) == content.size());
         lock.close();
         QSerialTransport port;
-        useName(port, dir_.path(), pts_, QStringLiteral("COM1"));
-        QCOMPARE(port.open(), opens);
+        QCOMPARE(openAs(port, pattern("COM1"), number("COM1")), opens);
         if (opens) {
-            QCOMPARE(firstLine(lockFile_).toLongLong(), QCoreApplication::applicationPid());
+            QVERIFY(lock.open(QIODevice::ReadOnly));
+            QCOMPARE(lock.readLine().trimmed().toLongLong(), QCoreApplication::applicationPid());
             port.close();
         } else {
-            QVERIFY2(port.lastOpenError().contains(QStringLiteral("in use by process 1 (")),
+            QVERIFY2(port.lastOpenError().contains("in use by process 1 ("),
                      qPrintable(port.lastOpenError()));
-            QCOMPARE(QFile(lockFile_).size(), content.size()); // left as it was
-            QVERIFY(QFile::remove(lockFile_));
+            QCOMPARE(lock.size(), content.size()); // left as it was
+            QVERIFY(lock.remove());
         }
-        QVERIFY(!QFile::exists(lockFile_));
+        QVERIFY(!lock.exists());
     }
 
 private:
+    // A name as the station is given it: port pattern and number.
+    QString pattern(const QString &name) const {
+        return name == QLatin1String("pts") ? QStringLiteral("/dev/pts/%1")
+                                            : dir_.path() + QStringLiteral("/COM%1");
+    }
+    int number(const QString &name) const {
+        return name == QLatin1String("pts") ? pts_ : name.mid(3).toInt();
+    }
+
     QTemporaryDir dir_;
     std::vector<int> masters_;
     int pts_ = 0;
