@@ -281,14 +281,19 @@ void Form1::showLinkState(int link) {
                       .arg(port->portNumber())
                       .arg(port->deviceName(),
                            port->isOpen() ? QStringLiteral("open") : QStringLiteral("closed"));
+    if (!port->isOpen() && !port->lastOpenError().isEmpty())
+        tip += QStringLiteral("\nCannot open: %1").arg(port->lastOpenError());
     if (keepers_[link]->isLost())
         tip += QStringLiteral("\nThe device failed; reopening it every cycle");
     button->setToolTip(tip);
 }
 
 void Form1::reopenLostPorts() {
-    for (auto *keeper : keepers_)
-        keeper->tryReopen();
+    for (int link = 0; link < 2; ++link) {
+        // A failed attempt may have a new reason (another program took the replugged adapter).
+        if (keepers_[link]->isLost() && !keepers_[link]->tryReopen())
+            showLinkState(link);
+    }
 }
 
 void Form1::offerStatsReset(const QPoint &pos) {

@@ -19,25 +19,39 @@ QSerialTransport::QSerialTransport(QObject *parent)
 bool QSerialTransport::open() {
     if (port_.isOpen())
         return true;
-    port_.setPortName(deviceName());
+    // QSerialPort's own lock file is named after the device it opens: the real one.
+    const QString device = portlock::realDevice(deviceName());
+    lock_.emplace(device);
+    if (!lock_->isHeld())
+        return refuse(lock_->refusal());
+    port_.setPortName(device);
     if (!port_.open(QIODevice::ReadWrite))
-        return false;
+        return refuse(QStringLiteral("%1: %2").arg(device, port_.errorString()));
     const bool configured =
         port_.setBaudRate(QSerialPort::Baud38400) && port_.setParity(QSerialPort::NoParity) &&
         port_.setDataBits(QSerialPort::Data8) && port_.setStopBits(QSerialPort::OneStop) &&
         port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
+        const QString why = QStringLiteral("%1: %2").arg(device, port_.errorString());
         port_.close();
-        return false;
+        return refuse(why);
     }
     port_.clear(QSerialPort::Input);
+    lastOpenError_.clear();
     return true;
+}
+
+bool QSerialTransport::refuse(const QString &why) {
+    lastOpenError_ = why;
+    lock_.reset();
+    return false;
 }
 
 void QSerialTransport::close() {
     if (!port_.isOpen())
         return;
     port_.close();
+    lock_.reset();
     emit closed();
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "portlock.h"
 #include "transport.h"
 
 #include <QSerialPort>
+#include <optional>
 
-// The station's serial port: 38400 baud, no parity, 8 data bits, 1 stop bit.
+// The station's serial port: 38400 baud, no parity, 8 data bits, 1 stop bit. It opens the
+// real device behind the configured name and holds it against every other open while open.
 class QSerialTransport : public SerialTransport {
     Q_OBJECT
 public:
@@ -18,9 +21,14 @@ public:
     QByteArray readAll() override;
     void discardInput() override;
     QString deviceName() const override;
+    QString lastOpenError() const override { return lastOpenError_; }
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    bool refuse(const QString &why);
 
+    // Declared before the port, so the port closes before the device's lock goes.
+    std::optional<portlock::DeviceLock> lock_;
     QSerialPort port_;
+    QString lastOpenError_;
 };

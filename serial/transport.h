@@ -23,6 +23,9 @@ public:
     virtual void discardInput() = 0;
     // Device the current port number names.
     virtual QString deviceName() const = 0;
+    // Why the latest open failed (device missing, taken by another process); empty after a
+    // successful open.
+    virtual QString lastOpenError() const { return {}; }
 
 signals:
     void dataReceived();

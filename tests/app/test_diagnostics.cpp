@@ -136,14 +136,18 @@ private slots:
     void lostPortComesBackWithoutAClick() {
         QCOMPARE(form->cmd_coneck->text(), QStringLiteral("DisConnect"));
         port0->openSucceeds = false;
+        port0->openError = "/dev/ttyUSB0 is in use by process 7 (minicom)";
         port0->fail("device removed");
         QCOMPARE(form->cmd_coneck->text(), QStringLiteral("Connect"));
         QVERIFY(form->portKeeper(0)->isLost());
         QVERIFY(form->cmd_coneck->toolTip().contains("closed"));
+        QVERIFY(!form->cmd_coneck->toolTip().contains("Cannot open"));
         const int opens = port0->opens;
         QSignalSpy ticks(form->Timer3, &QTimer::timeout);
         QVERIFY(ticks.wait(2000));
         QCOMPARE(port0->opens, opens + 1); // one attempt per tick, not a loop
+        QVERIFY(form->cmd_coneck->toolTip().contains(
+            "Cannot open: /dev/ttyUSB0 is in use by process 7 (minicom)"));
         port0->openSucceeds = true;
         QTRY_COMPARE_WITH_TIMEOUT(form->cmd_coneck->text(), QStringLiteral("DisConnect"), 2000);
         QVERIFY(port0->isOpen());

@@ -3,6 +3,7 @@
 bool FakeTransport::open() {
     ++opens;
     open_ = open_ || openSucceeds;
+    lastOpenError_ = open_ ? QString() : openError;
     return open_;
 }
 

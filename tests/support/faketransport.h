@@ -19,6 +19,7 @@ public:
     QByteArray readAll() override { return std::exchange(input_, {}); }
     void discardInput() override { input_.clear(); }
     QString deviceName() const override { return portDevice(portNumber()); }
+    QString lastOpenError() const override { return lastOpenError_; }
 
     // Bytes arriving from the line, announced like a real port does.
     void feed(const QByteArray &bytes);
@@ -28,6 +29,7 @@ public:
     void fail(const QString &why);
 
     bool openSucceeds = true;
+    QString openError; // the reason a failed open gives
     int opens = 0;
     QByteArrayList writes;
     // Called after each write; a test's slave answers from here (or later, by a timer).
@@ -35,5 +37,6 @@ public:
 
 private:
     bool open_ = false;
+    QString lastOpenError_;
     QByteArray input_;
 };
