@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "portkeeper.h"
 #include "readinggrid.h"
+#include "slotstats.h"
 #include "withcrc.h"
 
 #include <QCheckBox>
@@ -109,6 +110,26 @@ private slots:
         form->diagnostics()->reset(0, 0);
         QCOMPARE(form->diagnostics()->stats(0, 0).requests, 0u);
         QVERIFY(form->cheAID[0]->toolTip().contains("Requests: 0"));
+    }
+
+    void everyFailureStartsFailingSince_data() {
+        QTest::addColumn<modbus::SlotResult>("failure");
+        using modbus::SlotOutcome, modbus::RejectReason;
+        QTest::newRow("exception") << modbus::SlotResult{SlotOutcome::Exception, {}, 2};
+        QTest::newRow("silent") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::NoBytes};
+        QTest::newRow("bad crc") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::BadCrc};
+    }
+    void everyFailureStartsFailingSince() {
+        QFETCH(modbus::SlotResult, failure);
+        const QDateTime t0 = QDateTime::currentDateTime();
+        modbus::SlotStats s;
+        modbus::countSlot(s, {modbus::SlotOutcome::Valid}, t0);
+        modbus::countSlot(s, failure, t0.addSecs(1));
+        QCOMPARE(s.failingSince, t0.addSecs(1));
+        modbus::countSlot(s, failure, t0.addSecs(2)); // the first failure stays the start
+        QCOMPARE(s.failingSince, t0.addSecs(1));
+        modbus::countSlot(s, {modbus::SlotOutcome::Valid}, t0.addSecs(3));
+        QVERIFY(!s.failingSince.isValid());
     }
 
     void staleValuesTurnGreyAndBack() {

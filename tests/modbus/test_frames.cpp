@@ -74,6 +74,9 @@ private slots:
         QTest::newRow("slave -1") << "-1"
                                   << "1139"
                                   << "12" << false << 0 << 0 << 0;
+        QTest::newRow("count 256") << "2"
+                                   << "1139"
+                                   << "256" << false << 0 << 0 << 0; // would wrap to 0 on the bus
         QTest::newRow("count 300") << "2"
                                    << "1139"
                                    << "300" << false << 0 << 0 << 0;
@@ -125,6 +128,8 @@ private slots:
         QTest::newRow("too few registers") << reply(2, {1, 2}) << int(RejectReason::WrongLength);
         QTest::newRow("too many registers")
             << reply(2, {1, 2, 3, 4}) << int(RejectReason::WrongLength);
+        QTest::newRow("byte count off, length and crc right")
+            << withCrc(QByteArray::fromHex("020307000100020003")) << int(RejectReason::WrongLength);
         QTest::newRow("short") << reply(2, {1, 2, 3}).first(7) << int(RejectReason::WrongLength);
         QTest::newRow("function 4")
             << withCrc(QByteArray::fromHex("020406000100020003")) << int(RejectReason::Garbage);

@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""Standing mutation check of the fast tests.
+
+Each mutant in mutants.txt is one small, realistic fault in the station's code. The script copies
+the tree (tracked and untracked, not ignored) to a scratch folder, builds the fast tests there
+once, and then, one mutant at a time, plants the fault in the copy, rebuilds, runs the fast tests
+until one fails, and takes the fault out again. The working tree is never touched.
+
+    bench/mutation/mutate.py [--scratch DIR] [--only ID[,ID...]] [--jobs N]
+
+Prints one line per mutant (killed by which test, survived, equivalent, stillborn when the mutant
+does not compile, or stale when its text is no longer in the code) and the kill ratio of the
+non-equivalent mutants that compiled.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent.parent
+
+
+@dataclass
+class Mutant:
+    ident: str
+    what: str
+    file: str = ""
+    find: str = ""
+    replace: str = ""
+    tests: list = field(default_factory=list)
+    equivalent: str = ""
+
+
+def unescape(text):
+    return text.replace("\\n", "\n").replace("\\t", "\t")
+
+
+def read_list(path):
+    """Blocks of `key: value` lines; a block starts with `[id] what`."""
+    fast, mutants, current = [], [], None
+    for number, raw in enumerate(path.read_text().splitlines(), 1):
+        line = raw.rstrip("\n")
+        if not line.strip() or line.lstrip().startswith("#"):
+            continue
+        if line.startswith("["):
+            ident, _, what = line[1:].partition("]")
+            current = Mutant(ident.strip(), what.strip())
+            mutants.append(current)
+            continue
+        key, sep, value = line.partition(":")
+        if not sep:
+            sys.exit(f"{path}:{number}: expected `key: value`")
+        key, value = key.strip(), value[1:] if value.startswith(" ") else value
+        if current is None:
+            if key != "fast":
+                sys.exit(f"{path}:{number}: `{key}` before the first mutant")
+            fast = value.split()
+        elif key in ("file", "find", "replace", "equivalent"):
+            setattr(current, key, unescape(value) if key in ("find", "replace") else value)
+        elif key == "tests":
+            current.tests = value.split()
+        else:
+            sys.exit(f"{path}:{number}: unknown key `{key}`")
+    return fast, mutants
+
+
+def run(cmd, cwd, timeout, env=None):
+    try:
+        done = subprocess.run(cmd, cwd=cwd, env=env, timeout=timeout, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True, errors="replace")
+        return done.returncode, done.stdout
+    except subprocess.TimeoutExpired:
+        return -1, "timed out"
+
+
+def copy_tree(scratch):
+    files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "-z"], cwd=ROOT,
+                           check=True, stdout=subprocess.PIPE).stdout.split(b"\0")
+    # The build lives inside the copy, as in a checkout, so ccache finds what the tree compiled.
+    src = scratch / "tree"
+    for old in src.glob("*"):
+        if old.name != "build":
+            shutil.rmtree(old) if old.is_dir() else old.unlink()
+    for name in filter(None, files):
+        rel = Path(os.fsdecode(name))
+        if not (ROOT / rel).is_file():
+            continue
+        (src / rel).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(ROOT / rel, src / rel)
+    return src
+
+
+class Bench:
+    def __init__(self, scratch, fast, jobs):
+        self.src = copy_tree(scratch)
+        self.build = self.src / "build"
+        self.fast = fast
+        self.jobs = jobs
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", CCACHE_BASEDIR=str(self.src))
+        launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
+        code, out = run(["cmake", "-S", self.src, "-B", self.build, "-DCMAKE_BUILD_TYPE=Release",
+                         "-DRTU_STATION_TOOLS=OFF", *launcher], ROOT, 600, self.env)
+        if code != 0:
+            sys.exit("configure failed:\n" + out)
+        self.targets = self.known_targets()
+
+    def known_targets(self):
+        code, out = run(["cmake", "--build", self.build, "--target", "help"], ROOT, 120)
+        names = {line.split()[1] for line in out.splitlines() if line.startswith("... ")}
+        missing = [t for t in self.fast if t not in names]
+        if missing:
+            print(f"fast tests not in this build (left out): {' '.join(missing)}")
+        return [t for t in self.fast if t in names]
+
+    def compile(self, targets=None):
+        return run(["cmake", "--build", self.build, "-j", str(self.jobs), "--target",
+                    *(targets or self.targets)], ROOT, 1800, self.env)
+
+    def test(self, order):
+        """The first fast test that fails, or None."""
+        for name in order:
+            exe = next(self.build.rglob(name), None)
+            if exe is None:
+                continue
+            code, _ = run([str(exe)], exe.parent, 300, self.env)
+            if code != 0:
+                return name
+        return None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--scratch", default="/tmp/rtu-station-mutation")
+    parser.add_argument("--only", default="")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--list", default=str(HERE / "mutants.txt"))
+    args = parser.parse_args()
+
+    fast, mutants = read_list(Path(args.list))
+    if args.only:
+        wanted = set(args.only.split(","))
+        mutants = [m for m in mutants if m.ident in wanted]
+    scratch = Path(args.scratch)
+    scratch.mkdir(parents=True, exist_ok=True)
+    bench = Bench(scratch, fast, args.jobs)
+
+    code, out = bench.compile()
+    if code != 0:
+        sys.exit("the unmutated tree does not build:\n" + out[-4000:])
+    if failing := bench.test(bench.targets):
+        sys.exit(f"the unmutated tree fails {failing}: mend that first")
+
+    tally = {"killed": 0, "survived": 0, "equivalent": 0, "stillborn": 0, "stale": 0}
+    survivors = []
+    started = time.monotonic()
+    for m in mutants:
+        path = bench.src / m.file
+        text = path.read_text() if path.is_file() else ""
+        hits = text.count(m.find) if m.find else 0
+        if hits != 1:
+            verdict = "stale"
+            detail = f"{'not found' if hits == 0 else f'{hits} places'} in {m.file}: update the list"
+        else:
+            path.write_text(text.replace(m.find, m.replace))
+            try:
+                # The likely killers are built and run first; the rest only when they pass.
+                first = [t for t in m.tests if t in bench.targets]
+                rest = [t for t in bench.targets if t not in first]
+                killer, code = None, 0
+                for group in (first, rest):
+                    if not group or killer:
+                        continue
+                    code, out = bench.compile(group)
+                    if code != 0:
+                        break
+                    killer = bench.test(group)
+                if code != 0:
+                    verdict, detail = "stillborn", "does not compile"
+                elif killer:
+                    verdict, detail = "killed", f"by {killer}"
+                elif m.equivalent:
+                    verdict, detail = "equivalent", m.equivalent
+                else:
+                    verdict, detail = "survived", "no fast test failed"
+                    survivors.append(m)
+            finally:
+                path.write_text(text)
+        tally[verdict] += 1
+        print(f"{verdict:10} {m.ident:28} {m.what} — {detail}", flush=True)
+
+    counted = tally["killed"] + tally["survived"]
+    ratio = 100.0 * tally["killed"] / counted if counted else 0.0
+    print()
+    print(", ".join(f"{n} {k}" for k, n in tally.items()))
+    print(f"kill ratio {tally['killed']}/{counted} = {ratio:.1f} % "
+          f"({time.monotonic() - started:.0f} s)")
+    for m in survivors:
+        print(f"survivor: {m.ident}: {m.what}")
+    bench.compile()  # leave the scratch build matching the unmutated copy
+    return 0 if tally["stale"] == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
