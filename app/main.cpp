@@ -4,6 +4,7 @@
 #include "transport.h"
 
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -34,6 +35,10 @@ int main(int argc, char *argv[]) {
     if (const auto problem = missingDisplay(argumentList(argc, argv)))
         return refuse(1, *problem);
 
+#ifdef SIGXFSZ
+    // Past a file-size limit the snapshot write fails and shows, rather than ending the station.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QApplication app(argc, argv);
     Form1 form;
     QuitSignals quitSignals;
