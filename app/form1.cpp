@@ -5,6 +5,7 @@
 #include "connect.h"
 #include "crc16.h"
 #include "diagnostics.h"
+#include "failurepage.h"
 #include "portkeeper.h"
 #include "progressbar.h"
 #include "qserialtransport.h"
@@ -82,7 +83,9 @@ Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidg
     : QWidget(parent)
     , csvPath_(options.csvPath.isEmpty()
                    ? QCoreApplication::applicationDirPath() + QStringLiteral("/mwRARE.csv")
-                   : options.csvPath) {
+                   : options.csvPath)
+    , server_(serverAddress())
+    , serverProblem_(serverAddressProblem(server_)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -102,6 +105,10 @@ Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidg
         polls_[link]->setReplyTimeout(options.replyTimeoutMs);
     }
     wire();
+    scan::removeSnapshotTemporaries(csvPath_); // left by a write that a kill cut short
+    if (serverProblem_)
+        qWarning("rtu-station: RTU_STATION_SERVER \"%s\" is refused, \"GGO\" sends nothing: %s",
+                 qPrintable(server_), qPrintable(*serverProblem_));
     load();
 }
 
@@ -374,7 +381,13 @@ bool Form1::CRC16(QByteArrayView data, int n) {
 }
 
 void Form1::Command5_Click() {
-    Text1->setText(uploadUrl(serverAddress(), txtPrint->text()));
+    if (serverProblem_) { // nothing goes out to an address the line was not meant for
+        WebBrowser1->showNotice(serverSettingPage(server_, *serverProblem_));
+        Label5->setText(QStringLiteral("Not sent"));
+        Label5->setToolTip(QStringLiteral("RTU_STATION_SERVER: ") + *serverProblem_);
+        return;
+    }
+    Text1->setText(uploadUrl(server_, txtPrint->text()));
     WebBrowser1->navigate(Text1->text());
 }
 
@@ -393,7 +406,9 @@ void Form1::resizeEvent(QResizeEvent *event) {
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
-    if (MSComm->isOpen())
-        MSComm->close();
+    // Both ports: the window's close ends the program, and a port is released at once.
+    for (SerialTransport *port : {MSComm, MSComm1})
+        if (port->isOpen())
+            port->close();
     event->accept();
 }

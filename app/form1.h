@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -112,4 +113,7 @@ private:
     Diagnostics *diagnostics_ = nullptr;
     std::array<PortKeeper *, 2> keepers_{};
     QString csvPath_;
+    // RTU_STATION_SERVER, read and checked once at start-up.
+    QString server_;
+    std::optional<QString> serverProblem_;
 };

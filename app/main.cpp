@@ -1,10 +1,52 @@
+#include "displaycheck.h"
 #include "form1.h"
+#include "quitsignals.h"
+#include "transport.h"
 
 #include <QApplication>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+QStringList argumentList(int argc, char *argv[]) {
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list << QString::fromLocal8Bit(argv[i]);
+    return list;
+}
+
+// Start-up problems are told on one line before the toolkit starts.
+int refuse(int status, const QString &why) {
+    std::fprintf(stderr, "rtu-station: %s\n", qPrintable(why));
+    return status;
+}
+
+} // namespace
 
 int main(int argc, char *argv[]) {
+    const QString ports = qEnvironmentVariable("RTU_STATION_PORTS");
+    if (const auto problem = portPatternProblem(ports))
+        return refuse(2, QStringLiteral("RTU_STATION_PORTS=\"") + ports + QStringLiteral("\" ") +
+                             *problem +
+                             QStringLiteral("; the accepted form is a device path with %1 for the "
+                                            "port number and no other %-marker, e.g. "
+                                            "/dev/rtu/COM%1"));
+    if (const auto problem = missingDisplay(argumentList(argc, argv)))
+        return refuse(1, *problem);
+
+#ifdef SIGXFSZ
+    // Past a file-size limit the snapshot write fails and shows, rather than ending the station.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QApplication app(argc, argv);
     Form1 form;
+    QuitSignals quitSignals;
+    // Stopped from outside, the station shuts down as when the operator closes the window.
+    QObject::connect(&quitSignals, &QuitSignals::received, &form, [&form] {
+        form.close();
+        QCoreApplication::quit();
+    });
     form.show();
     return app.exec();
 }

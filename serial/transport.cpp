@@ -1,5 +1,6 @@
 #include "transport.h"
 
+#include <QRegularExpression>
 #include <QtGlobal>
 
 bool SerialTransport::setPortNumber(int number) {
@@ -18,4 +19,21 @@ QString portDevice(int number) {
 #else
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 #endif
+}
+
+std::optional<QString> portPatternProblem(const QString &pattern) {
+    if (pattern.isEmpty())
+        return std::nullopt;
+    // The markers QString::arg would replace: a percent sign, an optional L, digits.
+    static const QRegularExpression marker(QStringLiteral("%L?[0-9]+"));
+    bool hasNumber = false;
+    for (auto it = marker.globalMatch(pattern); it.hasNext();) {
+        const QString found = it.next().captured();
+        if (found != QLatin1String("%1"))
+            return QStringLiteral("has the place marker ") + found;
+        hasNumber = true;
+    }
+    if (!hasNumber)
+        return QStringLiteral("has no %1");
+    return std::nullopt;
 }

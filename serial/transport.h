@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <optional>
 
 // One link's byte transport: a serial port, or a fake in tests.
 class SerialTransport : public QObject {
@@ -40,3 +41,8 @@ private:
 // Device path for port number N: the RTU_STATION_PORTS pattern with %1 for N when it is set,
 // else COMN on Windows and /dev/ttyS<N-1> elsewhere.
 QString portDevice(int number);
+
+// What is wrong with a device pattern for RTU_STATION_PORTS, or nothing when it is usable: it
+// needs %1 for the port number, and no other place marker (%2, %L1, %0, %10 and the like would
+// be taken for it or left in the name). An empty pattern is unset.
+std::optional<QString> portPatternProblem(const QString &pattern);

@@ -1,5 +1,6 @@
 #include "browserpane.h"
 
+#include "failurepage.h"
 #include "webview.h"
 
 #include <QCoreApplication>
@@ -40,8 +41,24 @@ BrowserPane::BrowserPane(QWidget *parent)
     : QWidget(parent) {}
 
 void BrowserPane::navigate(const QString &url) {
+    if (m_notice)
+        m_notice->hide();
     if (WebView *v = view())
         v->load(QUrl(url, QUrl::TolerantMode));
+}
+
+void BrowserPane::showNotice(const QString &html) {
+    if (!m_notice) {
+        m_notice = new QLabel(this);
+        m_notice->setTextFormat(Qt::RichText);
+        m_notice->setWordWrap(true);
+        m_notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        m_notice->setAutoFillBackground(true);
+    }
+    m_notice->setText(html);
+    m_notice->setGeometry(rect());
+    m_notice->show();
+    m_notice->raise();
 }
 
 void BrowserPane::back() {
@@ -65,6 +82,8 @@ void BrowserPane::resizeEvent(QResizeEvent *event) {
         m_view->widget()->setGeometry(rect());
     if (m_failure)
         m_failure->setGeometry(rect());
+    if (m_notice)
+        m_notice->setGeometry(rect());
 }
 
 WebView *BrowserPane::view() {
@@ -93,6 +112,9 @@ WebView *BrowserPane::view() {
     }
     m_view->onProgress(
         [this](int progress, int progressMax) { emit progressChange(progress, progressMax); });
+    m_view->onLoadFailed([this](const QUrl &url, const QString &reason) {
+        m_view->showHtml(loadFailurePage(url.toString(), reason));
+    });
     QWidget *w = m_view->widget();
     w->setGeometry(rect());
     w->show();

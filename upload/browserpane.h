@@ -23,6 +23,10 @@ public:
     void forward();
     void reload();
 
+    // Shows a page of the station's own (rich text) without loading the web engine; the next
+    // navigation takes its place.
+    void showNotice(const QString &html);
+
     bool hasView() const { return m_view != nullptr; }
 
 signals:
@@ -37,4 +41,5 @@ private:
 
     WebView *m_view = nullptr;
     QLabel *m_failure = nullptr;
+    QLabel *m_notice = nullptr;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QUrl>
 #include <functional>
 
@@ -17,6 +18,12 @@ public:
     virtual void reload() = 0;
     // Load progress in percent while a page loads, then (-1, 0) at its end.
     virtual void onProgress(std::function<void(int progress, int progressMax)> handler) = 0;
+    // A page that could not be loaded (no connection, no such host, no answer in time, an HTTP
+    // error status), with the reason in words. A load cut short by a newer one is not reported.
+    virtual void
+    onLoadFailed(std::function<void(const QUrl &url, const QString &reason)> handler) = 0;
+    // Shows a page of the station's own in place of the current one.
+    virtual void showHtml(const QString &html) = 0;
 };
 
 // The module's one entry point; the view is a child of `parent`.

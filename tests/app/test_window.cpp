@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -147,12 +148,31 @@ private slots:
         QVERIFY(!form->WebBrowser1->hasView());
     }
 
-    void unloadClosesLinkZerosPort() {
-        FakeTransport *port0;
-        auto form = makeForm(&port0);
+    void unloadClosesBothPorts() {
+        FakeTransport *port0, *port1;
+        auto form = makeForm(&port0, &port1);
+        port1->openSucceeds = true;
+        form->cmd_coneck1->click();
+        QVERIFY(port1->isOpen());
         form->show();
         form->close();
         QVERIFY(!port0->isOpen());
+        QVERIFY(!port1->isOpen()); // the program ends with the window: both ports go
+    }
+
+    void refusedServerSettingSendsNothing() {
+        qputenv("RTU_STATION_SERVER", "plant/x");
+        auto form = makeForm();
+        qunsetenv("RTU_STATION_SERVER");
+        form->show();
+        form->Command5->click();
+        QVERIFY(!form->WebBrowser1->hasView());
+        QCOMPARE(form->Text1->text(), QStringLiteral("Text1"));
+        QCOMPARE(form->Label5->text(), QStringLiteral("Not sent"));
+        QVERIFY(form->Label5->toolTip().contains("\"/\""));
+        const auto *page = form->WebBrowser1->findChild<QLabel *>();
+        QVERIFY(page && page->isVisible());
+        QVERIFY(page->text().contains("RTU_STATION_SERVER is <code>plant/x</code>"));
     }
 };
 

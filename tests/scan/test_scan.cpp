@@ -16,6 +16,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 // Register 1142 holds 523 at every slave; the others hold their address.
@@ -34,6 +40,75 @@ QByteArray replyTo(const QByteArray &request) {
 QByteArray fileBytes(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Runs the write in a forked child that `prepare` sets up (limits, another user): "ok", or why
+// it failed.
+QString writeInChild(const std::function<void()> &prepare, const QString &path,
+                     const QString &line) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return QStringLiteral("no pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        prepare();
+        const auto why = scan::writeSnapshotFile(path, line);
+        const QByteArray answer = why ? why->toUtf8() : QByteArray("ok");
+        [[maybe_unused]] const ssize_t n = ::write(fds[1], answer.constData(), answer.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray answer;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, n);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? QString::fromUtf8(answer)
+                                                         : QStringLiteral("child died");
+}
+
+void limitFileSize(rlim_t bytes) {
+    ::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead of killing the process
+    const rlimit limit{bytes, bytes};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+void becomeNobody() {
+    if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        ::_exit(3);
+}
+
+// Fills the file system that holds `folder` up to the last byte.
+bool fill(const QString &folder) {
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    const QByteArray block(512, 'x');
+    while (filler.write(block) > 0) {
+    }
+    return true;
+}
+
+// A small tmpfs mounted over a folder, for as long as the object lives; root only.
+struct SmallTmpfs {
+    QString path;
+    bool mounted = false;
+    explicit SmallTmpfs(const QString &where)
+        : path(where) {
+        mounted = QDir().mkpath(path) && ::getuid() == 0 &&
+                  ::mount("tmpfs", QFile::encodeName(path), "tmpfs", 0, "size=16k") == 0;
+    }
+    ~SmallTmpfs() {
+        if (mounted)
+            ::umount2(QFile::encodeName(path), MNT_DETACH);
+    }
+};
+
+QStringList filesIn(const QString &folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 } // namespace
@@ -219,19 +294,100 @@ private slots:
         QCOMPARE(fileBytes(path), QByteArray("a,\xe9,\r\n")); // one byte per character
     }
 
+    void failedWriteKeepsThePreviousLine_data() {
+        QTest::addColumn<bool>("fullDisk");
+        QTest::newRow("file size limit") << false;
+        QTest::newRow("full tmpfs") << true;
+    }
     void failedWriteKeepsThePreviousLine() {
-        const QString path = dir.filePath("keep.csv");
-        QVERIFY(!scan::writeSnapshotFile(path, "first,"));
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        const bool canStillWrite = QFile(dir.filePath("probe")).open(QIODevice::WriteOnly);
-        std::optional<QString> failed;
-        if (!canStillWrite)
-            failed = scan::writeSnapshotFile(path, "second,");
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        if (canStillWrite)
-            QSKIP("root writes into a read-only folder; the refused write needs an ordinary user");
-        QVERIFY(failed.has_value());
-        QCOMPARE(fileBytes(path), QByteArray("first,\r\n"));
+        QFETCH(bool, fullDisk);
+        SmallTmpfs disk(dir.filePath("disk"));
+        if (fullDisk && !disk.mounted)
+            QSKIP("mounting a tmpfs needs root");
+        const QString path = disk.path + QStringLiteral("/mwRARE.csv");
+        const QString line = QStringLiteral("1142, 523,,,,,,,,,");
+        QVERIFY(!scan::writeSnapshotFile(path, QStringLiteral("old,")));
+        if (fullDisk)
+            QVERIFY(fill(disk.path));
+        const QString why = fullDisk ? scan::writeSnapshotFile(path, line).value_or("ok")
+                                     : writeInChild([] { limitFileSize(8); }, path, line);
+        QVERIFY2(why.contains(fullDisk ? "No space" : "too large"), qPrintable(why));
+        QCOMPARE(fileBytes(path), QByteArray("old,\r\n"));
+        QCOMPARE(filesIn(disk.path).size(), fullDisk ? 2 : 1); // no temporary file left
+        QFile::remove(disk.path + QStringLiteral("/filler"));
+        QVERIFY(!scan::writeSnapshotFile(path, QStringLiteral("a,\u00e9,")));
+        QCOMPARE(fileBytes(path), QByteArray("a,\xe9,\r\n")); // one byte per character
+    }
+
+    void fullDiskShowsAndClearsWhileScanning() {
+        SmallTmpfs disk(dir.filePath("disk"));
+        if (!disk.mounted)
+            QSKIP("mounting a tmpfs needs root");
+        const QString path = disk.path + QStringLiteral("/mwRARE.csv");
+        form = std::make_unique<Form1>(
+            std::array<SerialTransport *, 2>{port0 = new FakeTransport, port1 = new FakeTransport},
+            Form1Options{path, 100});
+        control = form->scanControl();
+        form->Timer2->stop();
+        answer(port0);
+        form->PBScan->click();
+        QVERIFY(waitCycles(1));
+        QVERIFY(fill(disk.path));
+        form->tabel->setCellText(4, 5, "new"); // a cell no poll refreshes
+        QVERIFY(waitCycles(2));
+        QCOMPARE(fileBytes(path), QByteArray("1142, 523,,,,,,,,,\r\n"));
+        QVERIFY(form->txtPrint->styleSheet().contains("red"));
+        QVERIFY2(form->txtPrint->toolTip().contains("No space"),
+                 qPrintable(form->txtPrint->toolTip()));
+        QCOMPARE(filesIn(disk.path).size(), 2);
+        QVERIFY(QFile::remove(disk.path + QStringLiteral("/filler")));
+        QVERIFY(waitCycles(2));
+        QCOMPARE(fileBytes(path), QByteArray("1142, 523,,new,,,,,,,\r\n"));
+        QVERIFY(form->txtPrint->styleSheet().isEmpty());
+        QVERIFY(form->txtPrint->toolTip().isEmpty());
+    }
+
+    // Installed where the operator may not make files but may write the file itself.
+    void folderRefusingNewFilesGetsTheLineInPlace_data() {
+        QTest::addColumn<bool>("fileWritable");
+        QTest::newRow("writable file") << true;
+        QTest::newRow("read-only file") << false;
+    }
+    void folderRefusingNewFilesGetsTheLineInPlace() {
+        QFETCH(bool, fileWritable);
+        const QString folder = dir.filePath("install");
+        const QString path = folder + QStringLiteral("/mwRARE.csv");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(!scan::writeSnapshotFile(path, QStringLiteral("old,")));
+        using P = QFile::Permission;
+        QFile::setPermissions(path, fileWritable ? P::ReadOwner | P::WriteOwner | P::ReadGroup |
+                                                       P::WriteGroup | P::ReadOther | P::WriteOther
+                                                 : P::ReadOwner | P::ReadGroup | P::ReadOther);
+        // Root may write anywhere: as root the write runs as "nobody".
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+        QFile::setPermissions(folder, QFile::Permissions(0x5555));
+        const QString why = writeInChild(becomeNobody, path, QStringLiteral("new,"));
+        QFile::setPermissions(folder, QFile::Permissions(0x7755));
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7700));
+        QCOMPARE(why == QStringLiteral("ok"), fileWritable);
+        QCOMPARE(fileBytes(path), fileWritable ? QByteArray("new,\r\n") : QByteArray("old,\r\n"));
+        QCOMPARE(filesIn(folder), QStringList{"mwRARE.csv"});
+    }
+
+    void startUpRemovesLeftoverTemporaries() {
+        const QStringList leftovers{"mwRARE.csv.AbC123", "mwRARE.csv.zz9zz9"};
+        const QStringList others{"mwRARE.csv.bak", "mwRARE.csv.AbC1234", "mwRARE.csv.AbC-12",
+                                 "other.csv.AbC123"};
+        for (const QString &name : leftovers + others)
+            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+        form.reset();
+        form = std::make_unique<Form1>(
+            std::array<SerialTransport *, 2>{new FakeTransport, new FakeTransport},
+            Form1Options{csv(), 100});
+        for (const QString &name : leftovers)
+            QVERIFY2(!QFile::exists(dir.filePath(name)), qPrintable(name));
+        for (const QString &name : others)
+            QVERIFY2(QFile::remove(dir.filePath(name)), qPrintable(name));
     }
 
     void closingTheWindowWhileAPollWaits() {

@@ -5,9 +5,12 @@
 #include "uploadurl.h"
 
 #include <QApplication>
+#include <QHostAddress>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <QWebEngineHistory>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 namespace {
@@ -41,6 +44,8 @@ private slots:
     void sendsLineToServer();
     void everyCallNavigates();
     void backAndForwardMoveThroughHistory();
+    void failedLoadShowsWhy_data();
+    void failedLoadShowsWhy();
 
 private:
     QString serverAt(const QString &line) const {
@@ -162,6 +167,42 @@ void BrowserPaneTest::backAndForwardMoveThroughHistory() {
     QTRY_COMPARE_WITH_TIMEOUT(view->url(), second, kLoadMs);
     QTRY_COMPARE_WITH_TIMEOUT(finishedLoads(progress), 4, kLoadMs);
     QCOMPARE(view->history()->currentItemIndex(), 1);
+}
+
+void BrowserPaneTest::failedLoadShowsWhy_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("reason");
+    // A port that was free a moment ago refuses the connection.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 closedPort = probe.serverPort();
+    probe.close();
+    QTest::newRow("connection refused")
+        << uploadUrl(QStringLiteral("127.0.0.1:%1").arg(closedPort), QStringLiteral("<b>1</b>,"))
+        << QStringLiteral("REFUSED");
+    QTest::newRow("HTTP error status")
+        << QStringLiteral("http://127.0.0.1:%1/no/such/page").arg(m_server->port())
+        << QStringLiteral("HTTP status 404");
+}
+
+void BrowserPaneTest::failedLoadShowsWhy() {
+    QFETCH(QString, url);
+    QFETCH(QString, reason);
+    BrowserPane pane;
+    QSignalSpy progress(&pane, &BrowserPane::progressChange);
+    pane.show();
+    pane.navigate(url);
+    QWebEngineView *view = viewOf(pane);
+    QVERIFY(view);
+    // Answers may come after this test function has returned: they write into shared text.
+    const auto text = std::make_shared<QString>();
+    QTRY_VERIFY_WITH_TIMEOUT((view->page()->toPlainText([text](const QString &t) { *text = t; }),
+                              text->contains(QStringLiteral("could not be loaded"))),
+                             kFirstLoadMs);
+    QVERIFY2(text->contains(reason, Qt::CaseInsensitive), qPrintable(*text));
+    // The operator's line shows as text, never as markup.
+    QVERIFY2(text->contains(QUrl(url, QUrl::TolerantMode).toString()), qPrintable(*text));
+    QTRY_COMPARE_WITH_TIMEOUT(progress.last(), (QList<QVariant>{-1, 0}), kLoadMs);
 }
 
 QTEST_MAIN(BrowserPaneTest)

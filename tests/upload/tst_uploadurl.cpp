@@ -1,4 +1,5 @@
 // The address a snapshot line is sent to, and where the plant server is found.
+#include "failurepage.h"
 #include "uploadurl.h"
 
 #include <QTest>
@@ -14,6 +15,9 @@ private slots:
     void lineGoesInUnchanged();
     void serverDefaultsToLocalhost();
     void serverFromEnvironment();
+    void serverSettingChecked_data();
+    void serverSettingChecked();
+    void failurePagesEscapeTheirText();
 };
 
 void UploadUrlTest::lineGoesInUnchanged_data() {
@@ -56,6 +60,56 @@ void UploadUrlTest::serverFromEnvironment() {
     QCOMPARE(serverAddress(), QStringLiteral("scada.plant.local:8081"));
     qputenv("RTU_STATION_SERVER", "192.168.4.20");
     QCOMPARE(serverAddress(), QStringLiteral("192.168.4.20"));
+}
+
+void UploadUrlTest::serverSettingChecked_data() {
+    QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("accepted");
+    const auto row = [](const char *name, const char *setting, const char *server, bool ok) {
+        QTest::newRow(name) << QByteArray(setting) << QString::fromLatin1(server) << ok;
+    };
+    row("host name", "plant-web", "plant-web", true);
+    row("dotted host with port", "scada.plant.local:8081", "scada.plant.local:8081", true);
+    row("IPv4 with port", "192.168.4.20:65535", "192.168.4.20:65535", true);
+    row("IPv6 in brackets", "[::1]:8080", "[::1]:8080", true);
+    row("IPv6 without port", "[fe80::1]", "[fe80::1]", true);
+    row("blanks around are trimmed", " \tplant-web:80 \n", "plant-web:80", true);
+    row("only blanks: the default", "   ", "localhost", true);
+    row("blank inside", "plant web", "plant web", false);
+    row("path", "plant/x", "plant/x", false);
+    row("query", "plant?q=", "plant?q=", false);
+    row("fragment", "#x", "#x", false);
+    row("user", "op@plant", "op@plant", false);
+    row("port 0", "plant:0", "plant:0", false);
+    row("port too high", "plant:65536", "plant:65536", false);
+    row("port not a number", "plant:http", "plant:http", false);
+    row("empty port", "plant:", "plant:", false);
+    row("port without host", ":8080", ":8080", false);
+    row("empty brackets", "[]:8080", "[]:8080", false);
+    row("IPv6 without brackets", "::1", "::1", false);
+    row("unclosed bracket", "[::1:8080", "[::1:8080", false);
+    row("bad IPv4", "192.168.4.256", "192.168.4.256", false);
+    row("label starting with a dash", "-plant", "-plant", false);
+}
+
+void UploadUrlTest::serverSettingChecked() {
+    QFETCH(QByteArray, setting);
+    QFETCH(QString, server);
+    QFETCH(bool, accepted);
+    qputenv("RTU_STATION_SERVER", setting);
+    QCOMPARE(serverAddress(), server);
+    const auto problem = serverAddressProblem(server);
+    QVERIFY2(problem.has_value() != accepted, qPrintable(problem.value_or("accepted")));
+}
+
+void UploadUrlTest::failurePagesEscapeTheirText() {
+    const QString url = uploadUrl("plant", "<script>x</script>&");
+    const QString page = loadFailurePage(url, "refused <now>");
+    QVERIFY(page.contains("dta=&lt;script&gt;x&lt;/script&gt;&amp;"));
+    QVERIFY(page.contains("refused &lt;now&gt;"));
+    QVERIFY(!page.contains("<script>"));
+    QVERIFY(!serverSettingPage("<i>", "bad").contains("<i>"));
 }
 
 QTEST_GUILESS_MAIN(UploadUrlTest)

@@ -1,0 +1,123 @@
+// The station as a program: configuration it refuses before the window opens, and the signals
+// that stop it, against the plant simulator.
+#include "plantsim.h"
+
+#include <QDir>
+#include <QFileSystemWatcher>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+// Lock files that name a device under `folder`, in the usual lock directories.
+QStringList locksFor(const QString &folder) {
+    QString token = folder;
+    token.replace(u'/', u'_');
+    QStringList found;
+    for (const char *lockDir : {"/run/lock", "/var/lock"})
+        for (const QString &name : QDir(QString::fromLatin1(lockDir)).entryList(QDir::Files))
+            if (name.contains(token))
+                found << name;
+    return found;
+}
+
+} // namespace
+
+class TestProcess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void refusedAtStartUp_data() {
+        QTest::addColumn<QStringList>("set");
+        QTest::addColumn<QStringList>("unset");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        const QStringList none;
+        const QStringList noDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+        const auto pattern = [](const char *p) {
+            return QStringList{QStringLiteral("RTU_STATION_PORTS=") + QLatin1String(p)};
+        };
+        QTest::newRow("pattern without %1") << pattern("/dev/rtu/COM") << none << 2
+                                            << "RTU_STATION_PORTS=\"/dev/rtu/COM\" has no %1";
+        QTest::newRow("pattern with %2") << pattern("/dev/rtu/COM%2") << none << 2 << "%2";
+        QTest::newRow("pattern with %L1") << pattern("/dev/rtu/COM%L1") << none << 2 << "%L1";
+        QTest::newRow("pattern with %10") << pattern("/dev/%1/COM%10") << none << 2 << "%10";
+        QTest::newRow("no display") << none << noDisplay << 1 << "no display";
+        QTest::newRow("X11 without a display")
+            << QStringList{"QT_QPA_PLATFORM=xcb"} << QStringList{"DISPLAY", "WAYLAND_DISPLAY"} << 1
+            << "no display";
+    }
+    void refusedAtStartUp() {
+        QFETCH(QStringList, set);
+        QFETCH(QStringList, unset);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : unset)
+            env.remove(name);
+        for (const QString &pair : set)
+            env.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
+        QProcess station;
+        station.setProcessEnvironment(env);
+        station.start(QStringLiteral(RTU_STATION_PATH), {});
+        QVERIFY(station.waitForFinished(20000));
+        QCOMPARE(station.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(station.exitCode(), status);
+        const QString err = QString::fromLocal8Bit(station.readAllStandardError());
+        QCOMPARE(err.count(u'\n'), 1);
+        QVERIFY2(err.startsWith("rtu-station: ") && err.contains(says), qPrintable(err));
+    }
+
+    void signalClosesTheWindow_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("duringPollWait");
+        QTest::newRow("SIGTERM right after a cycle") << int(SIGTERM) << false;
+        QTest::newRow("SIGTERM during a poll wait") << int(SIGTERM) << true;
+        QTest::newRow("SIGINT") << int(SIGINT) << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    }
+    void signalClosesTheWindow() {
+        QFETCH(int, signal);
+        QFETCH(bool, duringPollWait);
+        // A silent plant keeps every poll waiting its whole reply time-out.
+        PlantSim sim(duringPollWait ? QStringList{"--silent", "1"} : QStringList{});
+        QVERIFY(sim.start());
+        QTemporaryDir work;
+        const QString program = work.filePath("rtu-station");
+        QVERIFY(QFile::copy(QStringLiteral(RTU_STATION_PATH), program));
+        QVERIFY(QFile(work.filePath("mwRARE.csv.Zz9Zz9")).open(QIODevice::WriteOnly));
+        QFileSystemWatcher watcher{QStringList{work.path()}};
+        QSignalSpy changed(&watcher, &QFileSystemWatcher::directoryChanged);
+
+        QProcess station;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("RTU_STATION_PORTS", sim.portPattern());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        station.setProcessEnvironment(env);
+        station.setProcessChannelMode(QProcess::ForwardedChannels);
+        station.start(program, {});
+        QVERIFY(station.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(work.filePath("mwRARE.csv")), 20000);
+        const QStringList locks = locksFor(sim.dir());
+        changed.clear();
+        QVERIFY(changed.wait(10000)); // the next snapshot renamed into place: a cycle ended
+        if (duringPollWait) // half-way through the next poll's reply wait (pause 500, wait 500)
+            QTest::qWait(750);
+        ::kill(pid_t(station.processId()), signal);
+        QVERIFY(station.waitForFinished(10000));
+        QCOMPARE(station.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(station.exitCode(), 0);
+        if (locks.isEmpty())
+            qWarning("no port lock files seen while running: the lock check proves nothing");
+        QCOMPARE(locksFor(sim.dir()), QStringList());
+        QCOMPARE(QDir(work.path()).entryList(QDir::Files, QDir::Name),
+                 (QStringList{"mwRARE.csv", "rtu-station"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProcess)
+#include "test_process.moc"
