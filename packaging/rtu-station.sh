@@ -27,4 +27,6 @@ if [ -r "$conf" ]; then
     done <"$conf"
 fi
 
+# The snapshot file is group-writable, so that the next operator's station may replace it.
+umask 002
 exec "$root/opt/rtu-station/rtu-station" "$@"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers of the package tests: a work folder, processes stopped on exit, bounded waits.
 work=$(mktemp -d /tmp/rtu-package-test.XXXXXX)
 pids=()

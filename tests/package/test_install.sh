@@ -5,6 +5,7 @@
 # as it was.
 set -uo pipefail
 debs=$1
+# shellcheck source=tests/package/common.sh
 source "$(dirname "$0")/common.sh"
 skip() {
     echo "SKIP: $*"
@@ -33,27 +34,29 @@ apt-get install -y -q "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.l
 dpkg-statoverride --list /opt/rtu-station >/dev/null || fail "no ownership override of the folder"
 [[ "$(command -v rtu-station)" == /usr/bin/rtu-station ]] || fail "no launcher on the PATH"
 
-# An operator: a user whose only way into the folder is the dialout group.
-user=rtu-pkg-test-$$
-useradd --no-create-home --no-user-group --gid users --groups dialout \
-    --shell /usr/sbin/nologin "$user" || fail "useradd"
-cleanups+=("userdel $user")
+# Two operators: users whose only way into the folder is the dialout group. Each in turn starts
+# the station with the desktop entry's command, and the second replaces the first one's file.
 chmod 755 "$work"
-mkdir "$work/home" && chown "$user" "$work/home"
-
 command=$(sed -n 's/^Exec=//p' /usr/share/applications/rtu-station.desktop)
-setpriv --reuid="$user" --regid=users --init-groups \
-    env -i PATH=/usr/bin:/bin HOME="$work/home" QT_QPA_PLATFORM=offscreen \
-    RTU_STATION_PORTS="$work/none/COM%1" $command >"$work/station.log" 2>&1 &
-station=$!
-pids+=("$station")
 csv=/opt/rtu-station/mwRARE.csv
-wait_for 60 line_starts "$csv" '1142,' || { cat "$work/station.log"; fail "no snapshot line in $csv"; }
-[[ "$(stat -c '%U %G' "$csv")" == "$user dialout" ]] ||
-    fail "$csv belongs to $(stat -c '%U %G' "$csv"), not to $user and dialout"
-kill -TERM "$station"
-wait "$station"
-echo "installed station, started as $user by '$command', wrote: $(tr -d '\r' <"$csv")"
+for user in rtu-pkg-a-$$ rtu-pkg-b-$$; do
+    useradd --no-create-home --no-user-group --gid users --groups dialout \
+        --shell /usr/sbin/nologin "$user" || fail "useradd $user"
+    cleanups+=("userdel $user")
+    mkdir "$work/$user" && chown "$user" "$work/$user"
+    # shellcheck disable=SC2086 # the command is split into words as the desktop would
+    setpriv --reuid="$user" --regid=users --init-groups \
+        env -i PATH=/usr/bin:/bin HOME="$work/$user" QT_QPA_PLATFORM=offscreen \
+        RTU_STATION_PORTS="$work/none/COM%1" $command >"$work/$user.log" 2>&1 &
+    station=$!
+    pids+=("$station")
+    owned() { [[ "$(stat -c '%U %G' "$csv" 2>/dev/null)" == "$user dialout" ]]; }
+    wait_for 60 owned || { cat "$work/$user.log"; fail "$user's station did not write $csv"; }
+    line_starts "$csv" '1142,' || fail "$csv holds no snapshot line"
+    kill -TERM "$station"
+    wait "$station"
+    echo "installed station, started as $user by '$command', wrote: $(tr -d '\r' <"$csv")"
+done
 
 apt-get purge -y -q rtu-station >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "apt-get purge"; }
 for path in /opt/rtu-station /etc/rtu-station /usr/bin/rtu-station; do

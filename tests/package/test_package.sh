@@ -7,6 +7,7 @@ src=$1
 build=$2
 debs=$3
 sim=${4:-}
+# shellcheck source=tests/package/common.sh
 source "$(dirname "$0")/common.sh"
 skipped=()
 
@@ -81,6 +82,7 @@ fake=$work/fake
 mkdir -p "$fake/usr/bin" "$fake/opt/rtu-station" "$fake/etc/rtu-station" "$fake/elsewhere"
 cp "$work/root/usr/bin/rtu-station" "$fake/usr/bin/"
 ln -s ../usr/bin/rtu-station "$fake/elsewhere/station"
+# shellcheck disable=SC2016
 printf '#!/bin/sh\necho "$RTU_STATION_PORTS|${RTU_STATION_SERVER-unset}|$*"\n' >"$fake/opt/rtu-station/rtu-station"
 chmod +x "$fake/opt/rtu-station/rtu-station"
 cat >"$fake/etc/rtu-station/rtu-station.conf" <<'CONF'
