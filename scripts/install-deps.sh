@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the station needs, and only those still missing.
 #   install-deps.sh          build and run the station with its plant simulator
-#   install-deps.sh --test   also what the tests need
+#   install-deps.sh --test      also what the tests need
+#   install-deps.sh --package   also what making and checking the Debian package needs
 set -euo pipefail
 
 packages=(
@@ -10,9 +11,11 @@ packages=(
     libmodbus-dev python3
     xvfb xauth x11-utils xdotool imagemagick
 )
-if [[ "${1:-}" == "--test" ]]; then
-    packages+=(socat clang libclang-rt-14-dev clang-format)
-fi
+packaging=(dpkg-dev fakeroot file lintian appstream desktop-file-utils)
+case "${1:-}" in
+--test) packages+=(socat clang libclang-rt-14-dev clang-format "${packaging[@]}") ;;
+--package) packages+=("${packaging[@]}") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
