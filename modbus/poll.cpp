@@ -76,9 +76,7 @@ void LinkPoll::nextSlot() {
             continue;
         }
         binding_.setColour(slot_, SlotColour::Polling);
-        const auto request = readRequestFromTexts(binding_.slaveText(slot_), binding_.startText(),
-                                                  binding_.countText());
-        if (!request) {
+        if (!slotRequest()) {
             binding_.setColour(slot_, SlotColour::TimedOut);
             emit slotFinished(slot_, {SlotOutcome::NotSent});
             continue;
@@ -87,7 +85,6 @@ void LinkPoll::nextSlot() {
             emit slotFinished(slot_, {SlotOutcome::PortClosed});
             continue;
         }
-        request_ = *request;
         sendPending_ = true;
         onQuiet();
         return;
@@ -137,13 +134,23 @@ void LinkPoll::onQuiet() {
         send();
 }
 
+std::optional<ReadRequest> LinkPoll::slotRequest() const {
+    return readRequestFromTexts(binding_.slaveText(slot_), binding_.startText(),
+                                binding_.countText());
+}
+
 void LinkPoll::send() {
     sendPending_ = false;
-    if (!port_.isOpen()) {
-        emit slotFinished(slot_, {SlotOutcome::PortClosed});
+    // The texts as they stand when the request goes out: edits made while the line settled count.
+    const auto request = slotRequest();
+    if (!request)
+        binding_.setColour(slot_, SlotColour::TimedOut);
+    if (!request || !port_.isOpen()) {
+        emit slotFinished(slot_, {request ? SlotOutcome::PortClosed : SlotOutcome::NotSent});
         nextSlot();
         return;
     }
+    request_ = *request;
     sent_ = requestFrame(request_);
     const qint64 now = monotonicNanos();
     if (recording()) {
