@@ -2,7 +2,6 @@
 
 #include "transport.h"
 
-
 namespace modbus {
 namespace {
 // Far more than any reply; bytes past it are line noise and only the newest are kept.
