@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linesettings.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -27,6 +29,8 @@ public:
     // Why the latest open failed (device missing, taken by another process); empty after a
     // successful open.
     virtual QString lastOpenError() const { return {}; }
+    // The character format the line runs; every link runs the station's.
+    virtual LineSettings lineSettings() const { return stationLine; }
 
 signals:
     void dataReceived();
