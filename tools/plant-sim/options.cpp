@@ -61,6 +61,7 @@ enum OptionId {
     OptStdinControl,
     OptFaultSlaves,
     OptBus,
+    OptBaud,
     OptEcho,
     OptChunkBytes,
     OptLatencyMs,
@@ -134,6 +135,7 @@ void printUsage(std::FILE *to) {
             "\n"
             "  --bus                  each link is one wire at 38400 8N1: frames found by\n"
             "                         silence, overlapping frames garbled (implies --wire-speed)\n"
+            "  --baud B               with --bus: the wire's speed (default 38400)\n"
             "  --echo                 with --bus: the station hears its own request\n"
             "  --chunk-bytes N        with --bus: adapter hands over N bytes at once when full\n"
             "  --latency-ms MS        with --bus: adapter holds bytes up to MS ms (default 0)\n"
@@ -164,6 +166,7 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         {"stdin-control", no_argument, nullptr, OptStdinControl},
         {"fault-slaves", required_argument, nullptr, OptFaultSlaves},
         {"bus", no_argument, nullptr, OptBus},
+        {"baud", required_argument, nullptr, OptBaud},
         {"echo", no_argument, nullptr, OptEcho},
         {"chunk-bytes", required_argument, nullptr, OptChunkBytes},
         {"latency-ms", required_argument, nullptr, OptLatencyMs},
@@ -270,6 +273,11 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         case OptBus:
             out.bus = true;
             break;
+        case OptBaud:
+            if (!parseInt(optarg, 300, 1000000, v))
+                return fail("baud", optarg);
+            out.baud = int(v);
+            break;
         case OptEcho:
             out.echo = true;
             break;
@@ -298,8 +306,9 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         std::fprintf(stderr, "plant-sim: --dir is required\n");
         return ParseResult::Error;
     }
-    if (!out.bus && (out.echo || out.chunkBytes > 0 || out.latencyMs > 0)) {
-        std::fprintf(stderr, "plant-sim: --echo, --chunk-bytes and --latency-ms need --bus\n");
+    if (!out.bus && (out.echo || out.chunkBytes > 0 || out.latencyMs > 0 || out.baud != 38400)) {
+        std::fprintf(stderr,
+                     "plant-sim: --baud, --echo, --chunk-bytes and --latency-ms need --bus\n");
         return ParseResult::Error;
     }
     if (out.ports[0] == out.ports[1]) {

@@ -47,6 +47,7 @@ struct Options {
     std::vector<int> faultSlaves; // faults hit only these slaves; empty: all
     // Shared-wire mode: each link is one wire at the line's speed (wire.h).
     bool bus = false;
+    int baud = 38400;
     bool echo = false;
     int chunkBytes = 0;
     int latencyMs = 0;

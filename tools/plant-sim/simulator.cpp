@@ -120,7 +120,7 @@ Simulator::Simulator(const Options &options)
         links_[i].linkPath = options_.dir + "/COM" + std::to_string(options_.ports[i]);
         links_[i].slaves = options_.slaves[i];
         if (options_.bus) {
-            WireSettings wire;
+            WireSettings wire = WireSettings::atBaud(options_.baud);
             wire.echo = options_.echo;
             wire.chunkBytes = options_.chunkBytes;
             wire.latencyMicros = Micros(options_.latencyMs) * 1000;
@@ -426,7 +426,8 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
         // after --late-ms instead), never inside the silence that ends the request.
         if (fault != Fault::Late)
             delay += std::chrono::milliseconds(options_.turnaroundMs);
-        delay = std::max<std::chrono::microseconds>(delay, std::chrono::microseconds(1750));
+        delay =
+            std::max<std::chrono::microseconds>(delay, std::chrono::microseconds(link.wire->gap()));
     } else if (options_.wireSpeed) {
         // The request took its time on the wire too before the slave could start answering.
         const double chars = double(length + item.bytes.size());

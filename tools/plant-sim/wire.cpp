@@ -23,6 +23,13 @@ Micros WireStats::silenceMedian() const {
     return Micros(Bins - 1) * BinMicros;
 }
 
+WireSettings WireSettings::atBaud(int baud) {
+    WireSettings s;
+    s.charMicros = 1e6 * 10.0 / baud;
+    s.gapMicros = baud > 19200 ? 1750 : std::llround(3.5 * s.charMicros);
+    return s;
+}
+
 Wire::Wire(WireSettings settings, std::uint64_t seed)
     : settings_(settings)
     , rng_(seed) {}

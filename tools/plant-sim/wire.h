@@ -15,6 +15,9 @@ struct WireSettings {
     bool echo = false;                        // the station hears its own characters
     int chunkBytes = 0;                       // adapter buffer: handed over at once when full
     Micros latencyMicros = 0; // adapter holds bytes this long after the oldest arrived; 0: none
+
+    // Character time and frame gap of an 8N1 line at `baud`.
+    static WireSettings atBaud(int baud);
 };
 
 struct WireStats {
@@ -65,6 +68,7 @@ public:
     // The next moment advance() has something to do; NoTime when nothing is pending.
     Micros nextEvent() const;
     const WireStats &stats() const { return stats_; }
+    Micros gap() const { return settings_.gapMicros; }
 
 private:
     struct Transmission {
