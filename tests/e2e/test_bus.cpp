@@ -11,10 +11,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <array>
 
 namespace {
@@ -84,9 +86,18 @@ private slots:
                 }
             }
         });
+        // A plain event loop: QTest::qWait sleeps 10 ms between its rounds, which would hold the
+        // station's timers back and stretch every silence.
+        QEventLoop loop;
+        QObject::connect(form.scanControl(), &scan::ScanControl::cycleFinished, &loop, [&] {
+            if (done >= cycles)
+                loop.quit();
+        });
+        QTimer::singleShot(10000 + cycles * 3000, &loop, &QEventLoop::quit);
         QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(done >= cycles, 10000 + cycles * 3000);
+        loop.exec();
+        QVERIFY2(done >= cycles, qPrintable(QString::number(done)));
 
         const auto counts = sim.counts();
         QVERIFY(counts);
