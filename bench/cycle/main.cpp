@@ -1,25 +1,20 @@
 // Cycle work at wire speed: the station's window with all eight slots enabled against the plant
-// simulator pacing its replies like a 38400 8N1 line. The work of a cycle (cycleStarted to
-// cycleFinished: both links polled, snapshot written) is set beside what the line itself takes.
+// simulator, first pacing its replies like a 38400 8N1 line (--wire-speed), then on its shared
+// wire (--bus), where slaves find frames by silence. The work of a cycle (cycleStarted to
+// cycleFinished: both links polled, snapshot written) is set beside what the line itself takes
+// and beside libmodbus doing the same reads.
 //
-//   bench-cycle [--cycles N] [--turnaround-ms MS]
-#include "form1.h"
+//   bench-cycle [--cycles N] [--turnaround-ms MS] [--bus-args "ARGS"]
 #include "modbuspeer.h"
 #include "plantsim.h"
-#include "scancontrol.h"
+#include "stationrun.h"
 #include "stats.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <chrono>
 #include <cstdio>
-#include <memory>
 #include <thread>
 
 namespace {
@@ -35,6 +30,81 @@ double transactionBoundMs(int count, int turnaroundMs) {
     return ((8 + 5 + 2 * count) * charMicros + frameGapMicros) / 1000.0 + turnaroundMs;
 }
 
+const QStringList ids0{"2", "60", "5", "6"};
+const QStringList ids1{"9", "10", "11", "12"};
+
+struct PeerRun {
+    std::vector<double> work;
+    int failures = 0;
+};
+
+// libmodbus reading the eight blocks one after the other, with the station's pause between cycles.
+PeerRun runPeer(const PlantSim &sim, int cycles, int count) {
+    PeerRun run;
+    bench::ModbusPeer peer0(sim.portPattern().arg(5)), peer1(sim.portPattern().arg(10));
+    if (!peer0.isOpen() || !peer1.isOpen()) {
+        std::fprintf(stderr, "bench-cycle: libmodbus could not open the links\n");
+        run.failures = -1;
+        return run;
+    }
+    std::vector<std::uint16_t> values(std::size_t(std::max(count, 1)));
+    for (int c = 0; c < cycles; ++c) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        QElapsedTimer clock;
+        clock.start();
+        for (int link = 0; link < 2; ++link)
+            for (const QString &id : link == 0 ? ids0 : ids1)
+                if ((link == 0 ? peer0 : peer1).read(id.toInt(), 1139, count, values.data()) < 0)
+                    ++run.failures;
+        run.work.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    return run;
+}
+
+void printFigures(const QString &name, const std::vector<double> &v) {
+    bench::printRow(name, {bench::median(v), bench::percentile(v, 0), bench::percentile(v, 90),
+                           bench::percentile(v, 100)});
+}
+
+void printRun(const bench::StationRun &s, const PeerRun &p, double bound, int turnaroundMs) {
+    std::printf("  %-22s %12s %12s %12s %12s\n", "", "median ms", "min ms", "p90 ms", "max ms");
+    printFigures(QStringLiteral("cycle work (station)"), s.work);
+    printFigures(QStringLiteral("libmodbus, same reads"), p.work);
+    bench::printRow(QStringLiteral("line bound"), {bound, bound, bound, bound});
+    std::printf("  line bound = 8 x ((8 + 5 + 2 x %d) x %.1f us + %d ms turnaround + 1.75 ms "
+                "gap)\n",
+                s.count, charMicros, turnaroundMs);
+    printFigures(QStringLiteral("one transaction"), s.transactionMs);
+    printFigures(QStringLiteral("cycle outside them"), s.outsideMs);
+    const char *gapNames[bench::StationRun::GapKinds] = {
+        "  before 1st request", "  between slots (6)", "  link 0 -> link 1", "  last reply -> end"};
+    for (int g = 0; g < bench::StationRun::GapKinds; ++g)
+        printFigures(QString::fromLatin1(gapNames[g]), s.gapMs[std::size_t(g)]);
+}
+
+// The wire's figures of one simulator: merged, collisions, shortest silence, and the median
+// silence of each link.
+struct WireFigures {
+    qint64 merged = -1, collisions = -1, silenceMinUs = -1;
+    QString silenceMedianUs;
+};
+
+WireFigures wireFigures(PlantSim &sim) {
+    WireFigures w;
+    if (const auto counts = sim.counts()) {
+        w.merged = counts->merged;
+        w.collisions = counts->collisions;
+        w.silenceMinUs = counts->silenceMinUs;
+    }
+    QStringList medians;
+    for (const QString &line : sim.stats()) {
+        const QString key = QStringLiteral("silence_median_us=");
+        medians << line.sliced(line.indexOf(key) + key.size()).section(u' ', 0, 0);
+    }
+    w.silenceMedianUs = medians.join(u'/');
+    return w;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -46,170 +116,68 @@ int main(int argc, char *argv[]) {
     parser.addHelpOption();
     parser.addOption({"cycles", "Cycles measured (default 30).", "N", "30"});
     parser.addOption({"turnaround-ms", "Slave turnaround time (default 5).", "MS", "5"});
+    parser.addOption({"bus-args",
+                      "More plant-sim options for the shared-wire run, e.g. "
+                      "\"--chunk-bytes 8 --latency-ms 1\".",
+                      "ARGS", ""});
     parser.process(app);
     const int cycles = std::max(1, parser.value("cycles").toInt());
     const int turnaroundMs = parser.value("turnaround-ms").toInt();
+    const QStringList common{"--turnaround-ms", QString::number(turnaroundMs), "--slaves1",
+                             ids1.join(',')};
+    const QStringList busArgs =
+        QStringList{"--bus"} + common + parser.value("bus-args").split(u' ', Qt::SkipEmptyParts);
 
-    const QStringList ids1{"9", "10", "11", "12"};
-    PlantSim sim({"--wire-speed", "--turnaround-ms", QString::number(turnaroundMs), "--slaves1",
-                  ids1.join(',')});
-    if (!sim.start()) {
-        std::fprintf(stderr, "bench-cycle: the plant simulator did not start\n");
+    // Each side gets a simulator of its own, so the wire's counters are its alone.
+    PlantSim paced(QStringList{"--wire-speed"} + common),
+        pacedPeer(QStringList{"--wire-speed"} + common);
+    PlantSim bus(busArgs), busPeer(busArgs);
+    for (PlantSim *sim : {&paced, &pacedPeer, &bus, &busPeer}) {
+        if (!sim->start()) {
+            std::fprintf(stderr, "bench-cycle: the plant simulator did not start\n");
+            return 1;
+        }
+    }
+    const bench::StationRun s1 = bench::runStation(app, paced.portPattern(), ids1, cycles);
+    const bench::StationRun s2 =
+        s1.finished ? bench::runStation(app, bus.portPattern(), ids1, cycles) : s1;
+    if (!s1.finished || !s2.finished)
         return 1;
-    }
-    qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
-    QTemporaryDir csvDir;
+    const PeerRun p1 = runPeer(pacedPeer, cycles, s1.count);
+    const PeerRun p2 = runPeer(busPeer, cycles, s2.count);
+    const WireFigures w = wireFigures(bus), wp = wireFigures(busPeer);
+    const QString counts1 = paced.stop(), counts2 = bus.stop();
 
-    // The window's start-up opens both links; the first cycle starts with the start timer, after
-    // the event loop is running, so the slots set here are those polled from the first cycle on.
-    auto window = std::make_unique<Form1>(std::array<SerialTransport *, 2>{},
-                                          Form1Options{csvDir.filePath("mwRARE.csv")});
-    Form1 &form = *window;
-    if (form.cmd_coneck->text() != QStringLiteral("DisConnect") ||
-        form.cmd_coneck1->text() != QStringLiteral("DisConnect")) {
-        std::fprintf(stderr, "bench-cycle: the window did not open both links\n");
-        return 1;
-    }
-    for (int i = 0; i < 4; ++i) {
-        form.txtaID1[i]->setText(ids1[i]);
-        form.cheAID[i]->setChecked(true);
-        form.cheAID1[i]->setChecked(true);
-    }
-    form.show();
-    const int count = form.txt_jumlahData->text().toInt();
-
-    QElapsedTimer clock;
-    clock.start();
-    qint64 startedAt = 0;
-    qint64 sentAt = 0, inTransactions = 0;
-    std::vector<double> transactionMs, outsideMs;
-    // The time between the transactions, by where it falls: before the first request, between
-    // two slots of a link, from link 0's last reply to link 1's first request, and from the last
-    // reply to the cycle's end (snapshot line and file).
-    enum Gap { BeforeFirst, BetweenSlots, BetweenLinks, AfterLast, GapKinds };
-    qint64 lastEventAt = 0;
-    int lastLink = -1;
-    std::array<qint64, GapKinds> gapInCycle{};
-    std::array<std::vector<double>, GapKinds> gapMs;
-    std::vector<double> work;
-    int valid = 0, other = 0;
-    std::vector<int> badCycles;
-    int validInCycle = 0;
-    QObject::connect(form.scanControl(), &scan::ScanControl::cycleStarted, [&] {
-        startedAt = clock.nsecsElapsed();
-        validInCycle = 0;
-        inTransactions = 0;
-        lastEventAt = startedAt;
-        lastLink = -1;
-        gapInCycle.fill(0);
-    });
-    // Where a cycle's time goes: inside the transactions (request sent to slot finished) and
-    // between them.
-    for (int link = 0; link < 2; ++link) {
-        QObject::connect(form.poll(link), &modbus::LinkPoll::requestSent, [&, link](int) {
-            sentAt = clock.nsecsElapsed();
-            const Gap kind = lastLink < 0       ? BeforeFirst
-                             : lastLink == link ? BetweenSlots
-                                                : BetweenLinks;
-            gapInCycle[kind] += sentAt - lastEventAt;
-        });
-        QObject::connect(form.poll(link), &modbus::LinkPoll::slotFinished,
-                         [&, link](int, const modbus::SlotResult &r) {
-                             if (r.outcome == modbus::SlotOutcome::Valid) {
-                                 lastEventAt = clock.nsecsElapsed();
-                                 lastLink = link;
-                                 const qint64 took = lastEventAt - sentAt;
-                                 inTransactions += took;
-                                 transactionMs.push_back(double(took) / 1e6);
-                                 ++valid, ++validInCycle;
-                             } else if (r.outcome != modbus::SlotOutcome::Disabled) {
-                                 ++other;
-                             }
-                         });
-    }
-    QObject::connect(form.scanControl(), &scan::ScanControl::cycleFinished, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        const qint64 took = now - startedAt;
-        gapInCycle[AfterLast] = now - lastEventAt;
-        for (int g = 0; g < GapKinds; ++g)
-            gapMs[std::size_t(g)].push_back(double(gapInCycle[std::size_t(g)]) / 1e6);
-        work.push_back(double(took) / 1e6);
-        outsideMs.push_back(double(took - inTransactions) / 1e6);
-        if (validInCycle != 8)
-            badCycles.push_back(int(work.size()));
-        if (int(work.size()) == cycles)
-            app.quit();
-    });
-    // Bounded: a cycle of eight time-outs and the pause take under 5 s.
-    QTimer::singleShot(5000 + cycles * 5000, &app, [&] {
-        std::fprintf(stderr, "bench-cycle: only %zu cycles in time\n", work.size());
-        app.exit(1);
-    });
-    if (app.exec() != 0)
-        return 1;
-    window.reset(); // closes both ports for the peer
-
-    // The peer on the same links and slaves: libmodbus reading the eight blocks one after the
-    // other, with the station's pause between cycles.
-    const QStringList ids0{"2", "60", "5", "6"};
-    bench::ModbusPeer peer0(sim.portPattern().arg(5)), peer1(sim.portPattern().arg(10));
-    if (!peer0.isOpen() || !peer1.isOpen()) {
-        std::fprintf(stderr, "bench-cycle: libmodbus could not open the links\n");
-        return 1;
-    }
-    std::vector<double> peerWork;
-    int peerFailures = 0;
-    std::vector<std::uint16_t> values(std::size_t(std::max(count, 1)));
-    for (int c = 0; c < cycles; ++c) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        QElapsedTimer peerClock;
-        peerClock.start();
-        for (int link = 0; link < 2; ++link)
-            for (const QString &id : link == 0 ? ids0 : ids1)
-                if ((link == 0 ? peer0 : peer1).read(id.toInt(), 1139, count, values.data()) < 0)
-                    ++peerFailures;
-        peerWork.push_back(double(peerClock.nsecsElapsed()) / 1e6);
-    }
-    const QString counts = sim.stop();
-
-    const double bound = 8 * transactionBoundMs(count, turnaroundMs);
-    const double simFloor = 8 * ((8 + 5 + 2 * count) * charMicros / 1000.0 + turnaroundMs);
-    const double m = bench::median(work);
-    std::printf("cycle: 8 slots (link 0: 2,60,5,6; link 1: %s), %d registers each, plant-sim "
-                "--wire-speed --turnaround-ms %d, %d cycles\n",
-                qPrintable(ids1.join(',')), count, turnaroundMs, cycles);
-    std::printf("  %-22s %12s %12s %12s %12s\n", "", "median ms", "min ms", "p90 ms", "max ms");
-    bench::printRow(
-        QStringLiteral("cycle work (station)"),
-        {m, bench::percentile(work, 0), bench::percentile(work, 90), bench::percentile(work, 100)});
-    bench::printRow(QStringLiteral("libmodbus, same reads"),
-                    {bench::median(peerWork), bench::percentile(peerWork, 0),
-                     bench::percentile(peerWork, 90), bench::percentile(peerWork, 100)});
-    bench::printRow(QStringLiteral("line bound"), {bound, bound, bound, bound});
-    std::printf("  line bound = 8 x ((8 + 5 + 2 x %d) x %.1f us + %d ms turnaround + 1.75 ms "
-                "gap)\n",
-                count, charMicros, turnaroundMs);
-    bench::printRow(QStringLiteral("one transaction"),
-                    {bench::median(transactionMs), bench::percentile(transactionMs, 0),
-                     bench::percentile(transactionMs, 90), bench::percentile(transactionMs, 100)});
-    bench::printRow(QStringLiteral("cycle outside them"),
-                    {bench::median(outsideMs), bench::percentile(outsideMs, 0),
-                     bench::percentile(outsideMs, 90), bench::percentile(outsideMs, 100)});
-    const char *gapNames[GapKinds] = {"  before 1st request", "  between slots (6)",
-                                      "  link 0 -> link 1", "  last reply -> end"};
-    for (int g = 0; g < GapKinds; ++g) {
-        const std::vector<double> &v = gapMs[std::size_t(g)];
-        bench::printRow(QString::fromLatin1(gapNames[g]),
-                        {bench::median(v), bench::percentile(v, 0), bench::percentile(v, 90),
-                         bench::percentile(v, 100)});
-    }
+    const double bound = 8 * transactionBoundMs(s1.count, turnaroundMs);
+    const double simFloor = 8 * ((8 + 5 + 2 * s1.count) * charMicros / 1000.0 + turnaroundMs);
+    std::printf("cycle: 8 slots (link 0: 2,60,5,6; link 1: %s), %d registers each, %d cycles\n",
+                qPrintable(ids1.join(',')), s1.count, cycles);
+    std::printf("\n1. plant-sim --wire-speed --turnaround-ms %d\n", turnaroundMs);
+    printRun(s1, p1, bound, turnaroundMs);
     std::printf("  plant-sim's own pacing alone: %.3f ms per transaction, %.3f ms per cycle\n",
                 simFloor / 8, simFloor);
-    std::printf("  ratio work/bound: station %.3f (goal <= 1.05: %s), libmodbus %.3f\n", m / bound,
-                m / bound <= 1.05 ? "met" : "MISSED", bench::median(peerWork) / bound);
-    std::printf("  slot turns: %d valid, %d other; cycles without 8 valid: %zu; libmodbus failed "
+    const double r1 = bench::median(s1.work) / bound;
+    std::printf("  ratio work/bound: station %.3f (goal <= 1.05: %s), libmodbus %.3f\n", r1,
+                r1 <= 1.05 ? "met" : "MISSED", bench::median(p1.work) / bound);
+    std::printf("  slot turns: %d valid, %d other; cycles without 8 valid: %d; libmodbus failed "
                 "reads: %d\n",
-                valid, other, badCycles.size(), peerFailures);
-    std::printf("  plant-sim: %s\n", qPrintable(counts));
-    return badCycles.empty() && peerFailures == 0 ? 0 : 1;
+                s1.valid, s1.other, s1.badCycles, p1.failures);
+    std::printf("  plant-sim: %s\n", qPrintable(counts1));
+
+    std::printf("\n2. plant-sim %s (shared wire)\n", qPrintable(busArgs.join(u' ')));
+    printRun(s2, p2, bound, turnaroundMs);
+    std::printf("  %-22s %12s %12s\n", "", "station", "libmodbus");
+    std::printf("  %-22s %12lld %12lld\n", "requests merged", w.merged, wp.merged);
+    std::printf("  %-22s %12lld %12lld\n", "collisions", w.collisions, wp.collisions);
+    std::printf("  %-22s %12lld %12lld\n", "shortest silence us", w.silenceMinUs, wp.silenceMinUs);
+    std::printf("  %-22s %12s %12s\n", "median silence us, 0/1", qPrintable(w.silenceMedianUs),
+                qPrintable(wp.silenceMedianUs));
+    std::printf("  %-22s %12d %12d\n", "failed turns / reads", s2.other, p2.failures);
+    std::printf("  cycles without 8 valid: %d\n", s2.badCycles);
+    const double r2 = bench::median(s2.work) / bound;
+    std::printf("  ratio work/bound: station %.3f (goal 1.00..1.05: %s), libmodbus %.3f\n", r2,
+                r2 <= 1.05 ? "met" : "MISSED", bench::median(p2.work) / bound);
+    std::printf("  plant-sim: %s\n", qPrintable(counts2));
+    const bool wireClean = w.merged == 0 && w.collisions == 0 && w.silenceMinUs >= 1750;
+    return s1.badCycles == 0 && p1.failures == 0 && s2.badCycles == 0 && wireClean ? 0 : 1;
 }

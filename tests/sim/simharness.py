@@ -115,6 +115,15 @@ class Sim:
         assert self.expect("") == "ok"
         return counts
 
+    def stats(self):
+        """The shared wire's figures (--bus), one dict per link."""
+        self.proc.stdin.write("stats\n")
+        self.proc.stdin.flush()
+        links = [parse_counts(self.expect("stats ").replace("stats", "counts", 1))
+                 for _ in range(2)]
+        assert self.expect("") == "ok"
+        return links
+
     def wait_counts(self, predicate, timeout=5.0):
         """Polls the counts until predicate(counts) holds; returns them."""
         deadline = time.monotonic() + timeout

@@ -295,6 +295,95 @@ class WireTest(SimTestCase):
         self.assertEqual((counts["requests"], counts["replies"]), (1, 1))
 
 
+class BusTest(SimTestCase):
+    """--bus: each link is one wire; slaves find frames by 1.75 ms of silence (38400 baud)."""
+
+    def pieces(self, port, length, timeout=1.0):
+        """Reads until length bytes came; returns [(arrival s, bytes)] as the reads gave them."""
+        got, deadline = [], time.monotonic() + timeout
+        while sum(len(p) for _, p in got) < length and time.monotonic() < deadline:
+            ready, _, _ = select.select([port.fd], [], [], 0.05)
+            if ready:
+                got.append((time.monotonic(), os.read(port.fd, 512)))
+        return got
+
+    def test_request_after_a_reply_needs_the_silence(self):
+        # (baud, pause after the reply arrived, answered). At 1200 baud the gap is 29 ms, wide
+        # enough that a request sent at once falls into it even on a loaded machine.
+        for baud, pause_ms, answered in ((1200, 0, False), (1200, 40, True), (38400, 2, True),
+                                         (38400, 20, True)):
+            with self.subTest(baud=baud, pause_ms=pause_ms):
+                sim = self.start("--static", "--bus", "--baud", str(baud), control=True,
+                                 subdir=f"{baud}-{pause_ms}")
+                port = self.raw(sim.com[0])
+                first = h.static_reply(2, *BLOCK)
+                port.send(h.read_request(2, *BLOCK))
+                self.assertEqual(port.read_until(lambda b: len(b) >= len(first)), first)
+                time.sleep(pause_ms / 1000)
+                port.send(h.read_request(60, *BLOCK))
+                got = port.read_until(lambda b: len(b) >= 29, timeout=0.6)
+                self.assertEqual(got, h.static_reply(60, *BLOCK) if answered else b"")
+                wire = sim.stats()[0]
+                self.assertEqual((wire["frames"], wire["collisions"]), (2, 0))
+                self.assertEqual(wire["merged"], 0 if answered else 1)
+                gap_us = 1750 if baud > 19200 else 3.5e7 / baud
+                if answered:
+                    self.assertGreaterEqual(wire["silence_min_us"], pause_ms * 1000)
+                else:
+                    self.assertLess(wire["silence_min_us"], gap_us)
+                _, counts = sim.stop()
+                self.assertEqual(counts["requests"], 2 if answered else 1)
+
+    def test_request_on_a_late_reply_collides(self):
+        # Slave 5 answers 100 ms after the request; its 125 registers hold the wire ~66 ms.
+        for attempt in range(3):
+            sim = self.start("--static", "--bus", "--late", "every:1", "--fault-slaves", "5",
+                             "--late-ms", "100", control=True, subdir=f"a{attempt}")
+            port = self.raw(sim.com[0])
+            late = h.static_reply(5, 0, 125)
+            t0 = time.monotonic()
+            port.send(h.read_request(5, 0, 125))
+            time.sleep(0.13)
+            sent_ms = (time.monotonic() - t0) * 1000
+            port.send(h.read_request(2, *BLOCK))
+            got = port.read_until(lambda b: len(b) >= len(late), timeout=1.0)
+            got += port.read_until(lambda b: False, timeout=0.1)
+            if not 110 <= sent_ms <= 160:
+                continue  # the scheduler held the test back past the late reply
+            # Both are lost: the late reply arrives garbled, the request is never answered.
+            self.assertEqual(len(got), len(late))
+            self.assertNotEqual(got, late)
+            self.assertNotEqual(h.with_crc(got[:-2]), got)
+            self.assertEqual(sim.stats()[0]["collisions"], 1)
+            _, counts = sim.stop()
+            self.assertEqual((counts["requests"], counts["late"], counts["replies"]), (1, 1, 1))
+            self.assertEqual((counts["collisions"], counts["merged"]), (1, 0))
+            return
+        self.fail("never sent the request in time")
+
+    def test_adapter_echo_and_chunks(self):
+        request, reply = h.read_request(2, *BLOCK), h.static_reply(2, *BLOCK)
+        chunked = ["--chunk-bytes", "8", "--latency-ms", "16"]
+        # (options, bytes heard, full 8-byte chunks the reply came in before its 5-byte tail)
+        for args, heard, full in ((["--echo"], request + reply, 0),
+                                  (chunked, reply, 3),
+                                  (["--echo", *chunked], request + reply, 3)):
+            with self.subTest(args=args):
+                sim = self.start("--static", "--bus", *args, subdir="-".join(args).strip("-"))
+                port = self.raw(sim.com[0])
+                sent = time.monotonic()
+                port.send(request)
+                got = self.pieces(port, len(heard))
+                self.assertEqual(b"".join(p for _, p in got), heard)
+                if full:
+                    # Full chunks go at once; the tail waits 16 ms for the latency timer after
+                    # its first byte, the reply's 25th, left the wire behind the request and
+                    # the 5 ms turnaround.
+                    self.assertEqual(len(got[-1][1]), 5)
+                    self.assertTrue(all(len(p) % 8 == 0 for _, p in got[:-1]), got)
+                    self.assertGreaterEqual(got[-1][0] - sent, ((8 + 25) * 0.2604 + 5 + 16) / 1000)
+
+
 class RecordTest(SimTestCase):
     def read_record(self, path, n, timeout=3.0):
         deadline = time.monotonic() + timeout
@@ -495,7 +584,8 @@ class LifecycleTest(SimTestCase):
                     ["--dir", self.dir, "--late", "every:0"],
                     ["--dir", self.dir, "--slaves0", "2,0"],
                     ["--dir", self.dir, "--port0", "10"],
-                    ["--dir", self.dir, "--exception-code", "12"]):
+                    ["--dir", self.dir, "--exception-code", "12"],
+                    ["--dir", self.dir, "--echo"]):
             with self.subTest(args=bad):
                 r = subprocess.run([h.SIM, *bad], capture_output=True, text=True, timeout=5)
                 self.assertEqual(r.returncode, 2, r.stderr)

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QSignalSpy>
+#include <cstring>
 
 PlantSim::PlantSim(QStringList extraArgs)
     : args_(std::move(extraArgs)) {}
@@ -61,7 +62,27 @@ std::optional<PlantCounts> PlantCounts::parse(const QString &line) {
         if (!found)
             return std::nullopt;
     }
+    const std::pair<const char *, qint64 *> wireFields[] = {
+        {"merged", &c.merged}, {"collisions", &c.collisions}, {"silence_min_us", &c.silenceMinUs}};
+    for (const auto &[name, value] : wireFields) {
+        for (const QString &word : words) {
+            if (word.startsWith(QLatin1String(name) + u'='))
+                *value = word.sliced(qsizetype(std::strlen(name)) + 1).toLongLong();
+        }
+    }
     return c;
+}
+
+QStringList PlantSim::stats() {
+    post(QStringLiteral("stats"));
+    QStringList lines;
+    for (int link = 0; link < 2; ++link) {
+        QString line;
+        if (!waitForLine(QStringLiteral("stats "), &line, 5000))
+            return {};
+        lines << line;
+    }
+    return waitForOk() ? lines : QStringList{};
 }
 
 QString PlantSim::stop() {

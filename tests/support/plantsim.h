@@ -16,6 +16,11 @@ struct PlantCounts {
     quint64 garbage = 0;
     quint64 ignored = 0;
     quint64 bad = 0;
+    // Shared-wire mode (--bus) only; -1 when the line does not carry them. silenceMinUs is also
+    // -1 while no request has followed another frame.
+    qint64 merged = -1;
+    qint64 collisions = -1;
+    qint64 silenceMinUs = -1;
 
     // Nothing when the line is not a counts line or lacks a field.
     static std::optional<PlantCounts> parse(const QString &line);
@@ -39,6 +44,8 @@ public:
     bool waitForOk(int timeoutMs = 5000);
     // The counts so far, while it keeps running.
     std::optional<PlantCounts> counts();
+    // The shared wire's lines ("stats link=0 ..."), one per link, in --bus mode.
+    QStringList stats();
     // Stops it and returns its closing counts line.
     QString stop();
 

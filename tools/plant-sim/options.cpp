@@ -59,6 +59,12 @@ enum OptionId {
     OptSeed,
     OptRecord,
     OptStdinControl,
+    OptFaultSlaves,
+    OptBus,
+    OptBaud,
+    OptEcho,
+    OptChunkBytes,
+    OptLatencyMs,
     OptHelp,
 };
 
@@ -124,7 +130,15 @@ void printUsage(std::FILE *to) {
             "                         (default before: the burst precedes the valid reply)\n"
             "  --seed N               random seed (default 1)\n"
             "  --record FILE          append one line per register value sent\n"
-            "  --stdin-control        accept 'drop L', 'restore L', 'counts', 'quit' on stdin\n"
+            "  --fault-slaves LIST    faults hit only these slaves (default: all)\n"
+            "  --stdin-control        accept 'drop L', 'restore L', 'counts', 'stats', 'quit'\n"
+            "\n"
+            "  --bus                  each link is one wire at 38400 8N1: frames found by\n"
+            "                         silence, overlapping frames garbled (implies --wire-speed)\n"
+            "  --baud B               with --bus: the wire's speed (default 38400)\n"
+            "  --echo                 with --bus: the station hears its own request\n"
+            "  --chunk-bytes N        with --bus: adapter hands over N bytes at once when full\n"
+            "  --latency-ms MS        with --bus: adapter holds bytes up to MS ms (default 0)\n"
             "\n"
             "F is a probability per request (0..1) or every:K for every K-th request.\n");
 }
@@ -150,6 +164,12 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         {"seed", required_argument, nullptr, OptSeed},
         {"record", required_argument, nullptr, OptRecord},
         {"stdin-control", no_argument, nullptr, OptStdinControl},
+        {"fault-slaves", required_argument, nullptr, OptFaultSlaves},
+        {"bus", no_argument, nullptr, OptBus},
+        {"baud", required_argument, nullptr, OptBaud},
+        {"echo", no_argument, nullptr, OptEcho},
+        {"chunk-bytes", required_argument, nullptr, OptChunkBytes},
+        {"latency-ms", required_argument, nullptr, OptLatencyMs},
         {"help", no_argument, nullptr, OptHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -246,6 +266,31 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         case OptStdinControl:
             out.stdinControl = true;
             break;
+        case OptFaultSlaves:
+            if (!parseSlaveList(optarg, out.faultSlaves))
+                return fail("fault-slaves", optarg);
+            break;
+        case OptBus:
+            out.bus = true;
+            break;
+        case OptBaud:
+            if (!parseInt(optarg, 300, 1000000, v))
+                return fail("baud", optarg);
+            out.baud = int(v);
+            break;
+        case OptEcho:
+            out.echo = true;
+            break;
+        case OptChunkBytes:
+            if (!parseInt(optarg, 1, 4096, v))
+                return fail("chunk-bytes", optarg);
+            out.chunkBytes = int(v);
+            break;
+        case OptLatencyMs:
+            if (!parseInt(optarg, 0, 1000, v))
+                return fail("latency-ms", optarg);
+            out.latencyMs = int(v);
+            break;
         case OptHelp:
         case 'h':
             return ParseResult::Help;
@@ -259,6 +304,11 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
     }
     if (out.dir.empty()) {
         std::fprintf(stderr, "plant-sim: --dir is required\n");
+        return ParseResult::Error;
+    }
+    if (!out.bus && (out.echo || out.chunkBytes > 0 || out.latencyMs > 0 || out.baud != 38400)) {
+        std::fprintf(stderr,
+                     "plant-sim: --baud, --echo, --chunk-bytes and --latency-ms need --bus\n");
         return ParseResult::Error;
     }
     if (out.ports[0] == out.ports[1]) {

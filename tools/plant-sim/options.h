@@ -44,6 +44,13 @@ struct Options {
     std::uint64_t seed = 1;
     std::string recordPath;
     bool stdinControl = false;
+    std::vector<int> faultSlaves; // faults hit only these slaves; empty: all
+    // Shared-wire mode: each link is one wire at the line's speed (wire.h).
+    bool bus = false;
+    int baud = 38400;
+    bool echo = false;
+    int chunkBytes = 0;
+    int latencyMs = 0;
 };
 
 enum class ParseResult { Ok, Help, Error };

@@ -48,6 +48,14 @@ std::size_t requestLength(const std::vector<std::uint8_t> &buf) {
     return 2 + meta + data + 2;
 }
 
+Micros micros(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
+}
+
+Clock::time_point timeOf(Micros us) {
+    return Clock::time_point(std::chrono::microseconds(us));
+}
+
 long long epochMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
@@ -111,6 +119,13 @@ Simulator::Simulator(const Options &options)
         links_[i].port = options_.ports[i];
         links_[i].linkPath = options_.dir + "/COM" + std::to_string(options_.ports[i]);
         links_[i].slaves = options_.slaves[i];
+        if (options_.bus) {
+            WireSettings wire = WireSettings::atBaud(options_.baud);
+            wire.echo = options_.echo;
+            wire.chunkBytes = options_.chunkBytes;
+            wire.latencyMicros = Micros(options_.latencyMs) * 1000;
+            links_[i].wire.emplace(wire, options_.seed + std::uint64_t(i));
+        }
     }
 }
 
@@ -236,6 +251,14 @@ bool Simulator::readLink(Link &link, Clock::time_point now) {
     std::uint8_t buf[512];
     for (;;) {
         const ssize_t n = read(link.master, buf, sizeof buf);
+        if (n > 0 && link.wire) {
+            // A pty has no bit timing: the request goes on the wire when we read it, so read
+            // promptly and take the clock right after the read.
+            const Micros at = micros(Clock::now());
+            advanceWire(link, at);
+            link.wire->fromStation(at, buf, std::size_t(n));
+            continue;
+        }
         if (n > 0) {
             link.rx.insert(link.rx.end(), buf, buf + n);
             link.rxLast = now;
@@ -265,8 +288,11 @@ void Simulator::processFrames(Link &link, Clock::time_point now) {
     }
 }
 
-Simulator::Fault Simulator::pickFault() {
-    const std::uint64_t n = counts_.requests;
+Simulator::Fault Simulator::pickFault(int slave) {
+    const std::vector<int> &only = options_.faultSlaves;
+    if (!only.empty() && std::find(only.begin(), only.end(), slave) == only.end())
+        return Fault::None;
+    const std::uint64_t n = ++counts_.faultable;
     // Every rule is evaluated so rate rules always consume their draw; the first one that
     // fires wins, in this order.
     const bool silent = options_.silent.fires(n, rng_);
@@ -314,7 +340,7 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
     }
 
     ++counts_.requests;
-    const Fault fault = pickFault();
+    const Fault fault = pickFault(slave);
     if (fault == Fault::Silent) {
         ++counts_.silent;
         return;
@@ -395,7 +421,14 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
     if (item.isReply)
         item.bytes.insert(item.bytes.end(), reply.begin(), reply.end());
 
-    if (options_.wireSpeed) {
+    if (link.wire) {
+        // The wire paces the characters. The slave answers after its turnaround (a late one
+        // after --late-ms instead), never inside the silence that ends the request.
+        if (fault != Fault::Late)
+            delay += std::chrono::milliseconds(options_.turnaroundMs);
+        delay =
+            std::max<std::chrono::microseconds>(delay, std::chrono::microseconds(link.wire->gap()));
+    } else if (options_.wireSpeed) {
         // The request took its time on the wire too before the slave could start answering.
         const double chars = double(length + item.bytes.size());
         delay += std::chrono::milliseconds(options_.turnaroundMs) +
@@ -414,7 +447,7 @@ void Simulator::queue(Link &link, Outgoing item) {
 
 void Simulator::writeDue(Clock::time_point now) {
     for (Link &link : links_) {
-        while (link.up() && !link.out.empty() && link.out.front().due <= now) {
+        while (link.up() && !link.wire && !link.out.empty() && link.out.front().due <= now) {
             writeOut(link, link.out.front());
             link.out.pop_front();
         }
@@ -438,6 +471,55 @@ void Simulator::writeOut(Link &link, const Outgoing &item) {
     if (item.isReply)
         ++counts_.replies;
     record(link, item);
+}
+
+// Plays the link's wire and its slaves' replies in time order up to `until`: a reply that goes out
+// meanwhile may run into a frame that ends later.
+void Simulator::advanceWire(Link &link, Micros until) {
+    for (;;) {
+        const Micros wireNext = link.wire->nextEvent();
+        const Micros replyNext = link.out.empty() ? NoTime : micros(link.out.front().due);
+        if (std::min(wireNext, replyNext) > until)
+            return;
+        if (replyNext <= wireNext) {
+            const Outgoing item = std::move(link.out.front());
+            link.out.pop_front();
+            startOnWire(link, replyNext, item);
+            continue;
+        }
+        const Wire::Output out = link.wire->advance(wireNext);
+        writeToStation(link, out.toStation);
+        for (const WireFrame &frame : out.requests)
+            handleWireFrame(link, frame);
+    }
+}
+
+// A frame the slaves took in whole: one request, or something they drop.
+void Simulator::handleWireFrame(Link &link, const WireFrame &frame) {
+    const std::size_t need = requestLength(frame.bytes);
+    if (need == 0 || need != frame.bytes.size() || need > MODBUS_RTU_MAX_ADU_LENGTH) {
+        ++counts_.bad;
+        return;
+    }
+    handleFrame(link, frame.bytes.data(), frame.bytes.size(), timeOf(frame.end));
+}
+
+void Simulator::startOnWire(Link &link, Micros at, const Outgoing &item) {
+    link.wire->fromSlave(at, item.bytes);
+    if (item.isReply)
+        ++counts_.replies;
+    record(link, item);
+}
+
+void Simulator::writeToStation(Link &link, const std::vector<std::uint8_t> &bytes) {
+    std::size_t done = 0;
+    while (link.up() && done < bytes.size()) {
+        const ssize_t n = write(link.master, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += std::size_t(n);
+        else if (!(n < 0 && errno == EINTR))
+            break; // nobody reads the port: a real line would not store the bytes either
+    }
 }
 
 void Simulator::record(const Link &link, const Outgoing &item) {
@@ -475,6 +557,8 @@ Clock::time_point Simulator::nextDeadline(Clock::time_point) const {
             next = std::min(next, link.out.front().due);
         if (!link.rx.empty())
             next = std::min(next, link.rxLast + FrameGap);
+        if (link.wire && link.wire->nextEvent() != NoTime)
+            next = std::min(next, timeOf(link.wire->nextEvent()));
     }
     return next;
 }
@@ -532,13 +616,18 @@ int Simulator::run(int signalFd) {
                     std::fprintf(stderr, "plant-sim: link %d stays down\n", link.index);
                 continue;
             }
-            processFrames(link, now);
+            if (!link.wire)
+                processFrames(link, now);
         }
         if (stdinIndex != nfds_t(-1) && fds[stdinIndex].revents != 0)
             readStdin();
 
         expirePartialFrames(now);
         writeDue(Clock::now());
+        for (Link &link : links_) {
+            if (link.wire)
+                advanceWire(link, micros(Clock::now()));
+        }
     }
     shutdown();
     return 0;
@@ -577,6 +666,16 @@ void Simulator::handleCommand(const std::string &raw) {
     }
     if (line == "counts") {
         emit(countsLine());
+        emit("ok");
+        return;
+    }
+    if (line == "stats") {
+        if (!options_.bus) {
+            emit("error no shared wire without --bus");
+            return;
+        }
+        for (const Link &link : links_)
+            emit(statsLine(link));
         emit("ok");
         return;
     }
@@ -623,7 +722,32 @@ std::string Simulator::countsLine() const {
            " replies=" + std::to_string(c.replies) + " silent=" + std::to_string(c.silent) +
            " late=" + std::to_string(c.late) + " corrupt=" + std::to_string(c.corrupt) +
            " exception=" + std::to_string(c.exception) + " garbage=" + std::to_string(c.garbage) +
-           " ignored=" + std::to_string(c.ignored) + " bad=" + std::to_string(c.bad);
+           " ignored=" + std::to_string(c.ignored) + " bad=" + std::to_string(c.bad) +
+           (options_.bus ? wireCounts() : std::string());
+}
+
+// Both links' wires together: " merged=M collisions=C silence_min_us=S".
+std::string Simulator::wireCounts() const {
+    std::uint64_t merged = 0;
+    std::uint64_t collisions = 0;
+    Micros shortest = -1;
+    for (const Link &link : links_) {
+        const WireStats &s = link.wire->stats();
+        merged += s.merged;
+        collisions += s.collisions;
+        if (s.silenceMin >= 0)
+            shortest = shortest < 0 ? s.silenceMin : std::min(shortest, s.silenceMin);
+    }
+    return " merged=" + std::to_string(merged) + " collisions=" + std::to_string(collisions) +
+           " silence_min_us=" + std::to_string(shortest);
+}
+
+std::string Simulator::statsLine(const Link &link) const {
+    const WireStats &s = link.wire->stats();
+    return "stats link=" + std::to_string(link.index) + " frames=" + std::to_string(s.frames) +
+           " merged=" + std::to_string(s.merged) + " collisions=" + std::to_string(s.collisions) +
+           " silence_min_us=" + std::to_string(s.silenceMin) +
+           " silence_median_us=" + std::to_string(s.silenceMedian());
 }
 
 void Simulator::emit(const std::string &line) {

@@ -2,11 +2,13 @@
 
 #include "options.h"
 #include "plant_model.h"
+#include "wire.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,6 +40,7 @@ struct Link {
     std::vector<std::uint8_t> rx;
     Clock::time_point rxLast;
     std::deque<Outgoing> out; // ordered by due time
+    std::optional<Wire> wire; // shared-wire mode; outlives drop and restore like a real cable
 
     bool up() const { return master >= 0; }
     bool serves(int slave) const;
@@ -51,8 +54,9 @@ struct Counts {
     std::uint64_t corrupt = 0;
     std::uint64_t exception = 0;
     std::uint64_t garbage = 0;
-    std::uint64_t ignored = 0; // requests to slaves not served on that link
-    std::uint64_t bad = 0;     // frames with a bad CRC and incomplete frames discarded
+    std::uint64_t ignored = 0;   // requests to slaves not served on that link
+    std::uint64_t bad = 0;       // frames with a bad CRC and incomplete frames discarded
+    std::uint64_t faultable = 0; // requests to the slaves faults may hit, numbering the rules
 };
 
 class Simulator {
@@ -79,17 +83,23 @@ private:
                      Clock::time_point now);
     bool runThroughLibmodbus(const std::uint8_t *frame, std::size_t length, Fault fault,
                              std::vector<std::uint8_t> &reply);
-    Fault pickFault();
+    Fault pickFault(int slave);
     void queue(Link &link, Outgoing item);
     void writeDue(Clock::time_point now);
     void writeOut(Link &link, const Outgoing &item);
     void record(const Link &link, const Outgoing &item);
     void expirePartialFrames(Clock::time_point now);
+    void advanceWire(Link &link, Micros until);
+    void handleWireFrame(Link &link, const WireFrame &frame);
+    void startOnWire(Link &link, Micros at, const Outgoing &item);
+    void writeToStation(Link &link, const std::vector<std::uint8_t> &bytes);
+    std::string statsLine(const Link &link) const;
     Clock::time_point nextDeadline(Clock::time_point now) const;
     void readStdin();
     void handleCommand(const std::string &line);
     void shutdown();
     std::string countsLine() const;
+    std::string wireCounts() const;
     void emit(const std::string &line);
 
     Options options_;
