@@ -27,9 +27,13 @@ bool QSerialTransport::open() {
     port_.setPortName(device);
     if (!port_.open(QIODevice::ReadWrite))
         return refuse(QStringLiteral("%1: %2").arg(device, port_.errorString()));
+    const LineSettings line = lineSettings();
     const bool configured =
-        port_.setBaudRate(QSerialPort::Baud38400) && port_.setParity(QSerialPort::NoParity) &&
-        port_.setDataBits(QSerialPort::Data8) && port_.setStopBits(QSerialPort::OneStop) &&
+        port_.setBaudRate(line.baud) &&
+        // A Modbus line with a parity bit uses even parity.
+        port_.setParity(line.parity ? QSerialPort::EvenParity : QSerialPort::NoParity) &&
+        port_.setDataBits(QSerialPort::DataBits(line.dataBits)) &&
+        port_.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
         port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
         const QString why = QStringLiteral("%1: %2").arg(device, port_.errorString());
