@@ -14,6 +14,7 @@ non-equivalent mutants that compiled.
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -37,7 +38,8 @@ class Mutant:
 
 
 def unescape(text):
-    return text.replace("\\n", "\n").replace("\\t", "\t")
+    """\\n is a line break, \\\\ a backslash."""
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t"}.get(m[1], m[1]), text)
 
 
 def read_list(path):
