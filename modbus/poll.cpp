@@ -95,7 +95,8 @@ void LinkPoll::onData() {
     }
     for (int r = 0; r < request_.count; ++r)
         binding_.setCell(r + 1, slot_, cellText(check.values[std::size_t(r)]));
-    endWait({SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)});
+    endWait({SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count), request_,
+             std::move(check.values)});
 }
 
 void LinkPoll::onTimeout() {
