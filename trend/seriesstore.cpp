@@ -18,25 +18,22 @@ int SeriesStore::cellIndex(int link, int slot, int row) const {
 
 void SeriesStore::recordValues(int link, int slot, std::int64_t ms, int slave, int start,
                                std::span<const std::uint16_t> registers) {
+    if (cellIndex(link, slot, 1) < 0)
+        return;
     const int shown = std::min<int>(int(registers.size()), limits_.rows);
+    std::vector<std::optional<SeriesKey>> next(std::size_t(limits_.rows));
+    for (int row = 1; row <= shown; ++row)
+        next[std::size_t(row - 1)] = SeriesKey{link, slave, start + row - 1};
+    // A series the slot no longer reads ends with a gap; one it still reads in another row (the
+    // start address moved by less than the block) goes on.
     for (int row = 1; row <= limits_.rows; ++row) {
-        const int cell = cellIndex(link, slot, row);
-        if (cell < 0)
-            return;
-        auto &current = cells_[std::size_t(cell)];
-        if (row > shown) {
-            // The block got shorter: what the cell showed is no longer read.
-            if (current)
-                ringFor(*current, ms).push({ms, std::numeric_limits<float>::quiet_NaN()});
-            current.reset();
-            continue;
-        }
-        const SeriesKey key{link, slave, start + row - 1};
-        if (current && *current != key)
+        auto &current = cells_[std::size_t(cellIndex(link, slot, row))];
+        if (current && std::find(next.begin(), next.end(), current) == next.end())
             ringFor(*current, ms).push({ms, std::numeric_limits<float>::quiet_NaN()});
-        current = key;
-        ringFor(key, ms).push({ms, float(registers[std::size_t(row - 1)])});
+        current = next[std::size_t(row - 1)];
     }
+    for (int row = 1; row <= shown; ++row)
+        ringFor(*next[std::size_t(row - 1)], ms).push({ms, float(registers[std::size_t(row - 1)])});
 }
 
 void SeriesStore::recordGap(int link, int slot, std::int64_t ms) {

@@ -16,6 +16,7 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScatterSeries>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -101,20 +102,10 @@ bool TrendWindow::addSeries(const SeriesKey &key) {
                              : QStringLiteral("The chart holds %1 series at most").arg(maxSeries));
         return false;
     }
-    auto *line = new QLineSeries(chart_);
-    line->setName(seriesName(key));
-    QPen pen(QColor::fromRgb(seriesColours[shown_.size()]));
-    pen.setWidthF(1.5);
-    line->setPen(pen);
-    chart_->addSeries(line);
-    line->attachAxis(timeAxis_);
-    line->attachAxis(valueAxis_);
-    const int index = int(lines_.size());
-    connect(line, &QLineSeries::hovered, this, [this, index](const QPointF &point, bool entered) {
-        showHover(index, point, entered);
-    });
     shown_.push_back({key, {}});
-    lines_.push_back(line);
+    lines_.emplace_back();
+    dots_.push_back(nullptr);
+    segment(shown_.size() - 1, 0)->setName(seriesName(key));
     status_->clear();
     // A paused chart takes the new series in at the paused moment.
     if (paused_) {
@@ -131,6 +122,7 @@ bool TrendWindow::addSeries(const SeriesKey &key) {
 void TrendWindow::clearSeries() {
     chart_->removeAllSeries(); // deletes them
     lines_.clear();
+    dots_.clear();
     shown_.clear();
     status_->clear();
     redraw();
@@ -168,19 +160,87 @@ void TrendWindow::refresh() {
     redraw();
 }
 
+// A line series cannot break, so each run of readings between gaps has a series of its own, in
+// the colour of the first, which alone has a legend entry.
+QLineSeries *TrendWindow::segment(std::size_t series, std::size_t n) {
+    auto &segments = lines_[series];
+    while (segments.size() <= n) {
+        auto *line = new QLineSeries(chart_);
+        QPen pen(QColor::fromRgb(seriesColours[series % seriesColours.size()]));
+        pen.setWidthF(1.5);
+        line->setPen(pen);
+        line->setColor(pen.color());
+        chart_->addSeries(line);
+        line->attachAxis(timeAxis_);
+        line->attachAxis(valueAxis_);
+        if (!segments.empty())
+            chart_->legend()->markers(line).constFirst()->setVisible(false);
+        connect(line, &QLineSeries::hovered, this,
+                [this, series](const QPointF &point, bool entered) {
+                    showHover(int(series), point, entered);
+                });
+        segments.push_back(line);
+    }
+    return segments[n];
+}
+
+QScatterSeries *TrendWindow::dots(std::size_t series) {
+    auto &dots = dots_[series];
+    if (!dots) {
+        dots = new QScatterSeries(chart_);
+        dots->setColor(QColor::fromRgb(seriesColours[series % seriesColours.size()]));
+        dots->setBorderColor(dots->color());
+        dots->setMarkerSize(3);
+        chart_->addSeries(dots);
+        dots->attachAxis(timeAxis_);
+        dots->attachAxis(valueAxis_);
+        chart_->legend()->markers(dots).constFirst()->setVisible(false);
+    }
+    return dots;
+}
+
 void TrendWindow::redraw() {
     float low = std::numeric_limits<float>::max(), high = std::numeric_limits<float>::lowest();
+    using Run = std::pair<const Sample *, const Sample *>;
+    std::vector<Run> runs;
     for (std::size_t i = 0; i < shown_.size(); ++i) {
-        QList<QPointF> points;
-        points.reserve(qsizetype(shown_[i].samples.size()));
-        for (const Sample &sample : shown_[i].samples) {
-            points.append({double(sample.ms), double(sample.value)}); // a NaN breaks the line
-            if (!sample.isGap()) {
-                low = std::min(low, sample.value);
-                high = std::max(high, sample.value);
-            }
+        const auto &samples = shown_[i].samples;
+        runs.clear();
+        const Sample *begin = samples.data(), *end = begin + samples.size();
+        for (const Sample *run = begin; run != end;) {
+            run = std::find_if(run, end, [](const Sample &s) { return !s.isGap(); });
+            const Sample *last = std::find_if(run, end, [](const Sample &s) { return s.isGap(); });
+            if (run != last)
+                runs.emplace_back(run, last);
+            run = last;
         }
-        lines_[i]->replace(points);
+        const auto points = [&](const Run &run, QList<QPointF> &out) {
+            for (const Sample *s = run.first; s != run.second; ++s) {
+                out.append({double(s->ms), double(s->value)});
+                low = std::min(low, s->value);
+                high = std::max(high, s->value);
+            }
+        };
+        // Past the cap, the oldest runs are drawn as dots: a flapping slot would otherwise make
+        // the chart carry thousands of series.
+        const std::size_t dotted = runs.size() > maxSegments ? runs.size() - maxSegments : 0;
+        if (dotted || dots_[i]) {
+            QList<QPointF> scattered;
+            for (std::size_t r = 0; r < dotted; ++r)
+                points(runs[r], scattered);
+            dots(i)->replace(scattered);
+        }
+        std::size_t used = 0;
+        for (std::size_t r = dotted; r < runs.size(); ++r) {
+            QList<QPointF> line;
+            line.reserve(runs[r].second - runs[r].first);
+            points(runs[r], line);
+            QLineSeries *series = segment(i, used++);
+            series->setPointsVisible(line.size() == 1); // a lone reading is a dot
+            series->replace(line);
+        }
+        for (std::size_t n = used; n < lines_[i].size(); ++n)
+            lines_[i][n]->clear();
     }
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(shownUntil_ - spanMs_),
                         QDateTime::fromMSecsSinceEpoch(shownUntil_));
@@ -190,6 +250,7 @@ void TrendWindow::redraw() {
     }
     const double margin = std::max(1.0, 0.05 * (double(high) - double(low)));
     valueAxis_->setRange(double(low) - margin, double(high) + margin);
+    valueAxis_->applyNiceNumbers();
 }
 
 void TrendWindow::showHover(int index, const QPointF &point, bool entered) {

@@ -13,6 +13,7 @@ class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
 class QPushButton;
+class QScatterSeries;
 class QValueAxis;
 
 namespace trend {
@@ -25,6 +26,7 @@ class TrendWindow : public QWidget {
 public:
     static constexpr int refreshMs = 500;
     static constexpr int maxSeries = 8;
+    static constexpr std::size_t maxSegments = 50; // line pieces of one series
 
     explicit TrendWindow(const Recorder &recorder, QWidget *parent = nullptr);
 
@@ -51,6 +53,8 @@ protected:
 
 private:
     void redraw();
+    QLineSeries *segment(std::size_t series, std::size_t n);
+    QScatterSeries *dots(std::size_t series);
     void showHover(int index, const QPointF &point, bool entered);
     void askCsv();
     void askPng();
@@ -59,7 +63,8 @@ private:
 
     const Recorder &recorder_;
     std::vector<ShownSeries> shown_;
-    std::vector<QLineSeries *> lines_;
+    std::vector<std::vector<QLineSeries *>> lines_; // per series, one per run between gaps
+    std::vector<QScatterSeries *> dots_;            // per series, runs past maxSegments
     QChart *chart_;
     QChartView *view_;
     QDateTimeAxis *timeAxis_;
