@@ -20,6 +20,7 @@ void SeriesStore::recordValues(int link, int slot, std::int64_t ms, int slave, i
                                std::span<const std::uint16_t> registers) {
     if (cellIndex(link, slot, 1) < 0)
         return;
+    ++revision_;
     const int shown = std::min<int>(int(registers.size()), limits_.rows);
     std::vector<std::optional<SeriesKey>> next(std::size_t(limits_.rows));
     for (int row = 1; row <= shown; ++row)
@@ -37,6 +38,7 @@ void SeriesStore::recordValues(int link, int slot, std::int64_t ms, int slave, i
 }
 
 void SeriesStore::recordGap(int link, int slot, std::int64_t ms) {
+    ++revision_;
     for (int row = 1; row <= limits_.rows; ++row) {
         const int cell = cellIndex(link, slot, row);
         if (cell < 0 || !cells_[std::size_t(cell)])

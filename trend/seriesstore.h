@@ -44,6 +44,8 @@ public:
     // The samples of a series at or after fromMs, oldest first; empty for an unknown series.
     std::vector<Sample> samples(const SeriesKey &key, std::int64_t fromMs) const;
 
+    // Grows with every reading or gap recorded: a reader with the same revision has seen it all.
+    std::uint64_t revision() const { return revision_; }
     std::size_t seriesCount() const { return series_.size(); }
     std::size_t bytes() const; // sample storage held
     const StoreLimits &limits() const { return limits_; }
@@ -56,6 +58,7 @@ private:
     StoreLimits limits_;
     std::map<SeriesKey, SampleRing> series_;
     std::vector<std::optional<SeriesKey>> cells_; // link, slot, row -> series shown there
+    std::uint64_t revision_ = 0;
 };
 
 } // namespace trend

@@ -82,7 +82,7 @@ TrendWindow::TrendWindow(const Recorder &recorder, QWidget *parent)
     layout->addWidget(view_, 1);
 
     timer_.setInterval(refreshMs);
-    connect(&timer_, &QTimer::timeout, this, &TrendWindow::refresh);
+    connect(&timer_, &QTimer::timeout, this, &TrendWindow::tick);
     setSpanMinutes(10);
 }
 
@@ -154,7 +154,10 @@ void TrendWindow::setPaused(bool paused) {
 void TrendWindow::refresh() {
     if (paused_)
         return;
-    shownUntil_ = recorder_.now();
+    // The axis moves in steps: its labels, costly to lay out, change only then.
+    const std::int64_t step = spanMs_ / 12;
+    shownUntil_ = (recorder_.now() + step - 1) / step * step;
+    shownRevision_ = recorder_.store().revision();
     for (auto &shown : shown_)
         shown.samples = recorder_.store().samples(shown.key, shownUntil_ - spanMs_);
     redraw();
@@ -195,8 +198,20 @@ QScatterSeries *TrendWindow::dots(std::size_t series) {
         dots->attachAxis(timeAxis_);
         dots->attachAxis(valueAxis_);
         chart_->legend()->markers(dots).constFirst()->setVisible(false);
+        connect(dots, &QScatterSeries::hovered, this,
+                [this, series](const QPointF &point, bool entered) {
+                    showHover(int(series), point, entered);
+                });
     }
     return dots;
+}
+
+// Redraws only when there is something new to show.
+void TrendWindow::tick() {
+    const std::int64_t step = spanMs_ / 12;
+    const std::int64_t until = (recorder_.now() + step - 1) / step * step;
+    if (until != shownUntil_ || recorder_.store().revision() != shownRevision_)
+        refresh();
 }
 
 void TrendWindow::redraw() {

@@ -37,6 +37,7 @@ public:
     void setPaused(bool paused);
     bool isPaused() const { return paused_; }
     // Takes the span's samples from the store and redraws; does nothing while paused.
+    // The time axis ends at the next twelfth of the span after now.
     void refresh();
 
     // What the chart shows, as CSV (see trendCsv) and as a picture of the chart.
@@ -53,6 +54,7 @@ protected:
 
 private:
     void redraw();
+    void tick();
     QLineSeries *segment(std::size_t series, std::size_t n);
     QScatterSeries *dots(std::size_t series);
     void showHover(int index, const QPointF &point, bool entered);
@@ -74,7 +76,8 @@ private:
     QLabel *status_;
     QTimer timer_;
     std::int64_t spanMs_ = 10 * 60 * 1000;
-    std::int64_t shownUntil_ = 0;
+    std::int64_t shownUntil_ = 0; // the time axis' end
+    std::uint64_t shownRevision_ = 0;
     bool paused_ = false;
 };
 
