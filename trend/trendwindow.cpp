@@ -229,11 +229,23 @@ void TrendWindow::redraw() {
                 runs.emplace_back(run, last);
             run = last;
         }
+        // More readings than pixel columns cost drawing time and show nothing more: of each
+        // column's readings, the lowest and the highest are drawn, in their order.
+        const std::int64_t column = std::max<std::int64_t>(1, spanMs_ / drawnColumns);
         const auto points = [&](const Run &run, QList<QPointF> &out) {
-            for (const Sample *s = run.first; s != run.second; ++s) {
-                out.append({double(s->ms), double(s->value)});
-                low = std::min(low, s->value);
-                high = std::max(high, s->value);
+            for (const Sample *s = run.first; s != run.second;) {
+                const std::int64_t bucket = s->ms / column;
+                const Sample *min = s, *max = s;
+                for (; s != run.second && s->ms / column == bucket; ++s) {
+                    min = s->value < min->value ? s : min;
+                    max = s->value > max->value ? s : max;
+                }
+                const Sample *first = std::min(min, max), *second = std::max(min, max);
+                out.append({double(first->ms), double(first->value)});
+                if (second != first)
+                    out.append({double(second->ms), double(second->value)});
+                low = std::min(low, min->value);
+                high = std::max(high, max->value);
             }
         };
         // Past the cap, the oldest runs are drawn as dots: a flapping slot would otherwise make

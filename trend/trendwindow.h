@@ -24,9 +24,10 @@ class Recorder;
 class TrendWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int refreshMs = 500;
+    static constexpr int refreshMs = 1000;
     static constexpr int maxSeries = 8;
     static constexpr std::size_t maxSegments = 50; // line pieces of one series
+    static constexpr int drawnColumns = 1000;      // readings drawn per series: twice this
 
     explicit TrendWindow(const Recorder &recorder, QWidget *parent = nullptr);
 
