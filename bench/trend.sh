@@ -86,7 +86,7 @@ start_station() { # start_station BUILD
         "$1/app/rtu-station" >"$work/station.log" 2>&1 &
     station_pid=$!
     pids+=("$station_pid")
-    window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$station_pid" --name '^Form1$' | head -n 1)
+    window=$(timeout 30 xdotool search --sync --all --onlyvisible --pid "$station_pid" --name '^Form1$' | head -n 1)
     [ -n "$window" ] || { echo "trend: no station window" >&2; exit 1; }
     wait_until 30 test -s "$1/app/mwRARE.csv" || { echo "trend: station not scanning" >&2; exit 1; }
     sleep 5
@@ -111,7 +111,7 @@ for row in 1 2 3 4 5 6 7 8; do
     xdotool mousemove --window "$window" 443 $((9 + 20 * row + 10)) click --repeat 2 --delay 80 1
     sleep 0.5
     if [ "$row" -eq 1 ]; then
-        chart=$(timeout 10 xdotool search --sync --onlyvisible --pid "$station_pid" --name '^Trend$' | head -n 1)
+        chart=$(timeout 10 xdotool search --sync --all --onlyvisible --pid "$station_pid" --name '^Trend$' | head -n 1)
         xdotool windowmove "$chart" 0 430 # off the grid: there is no window manager
         xdotool mousemove --window "$chart" 80 20 click 1
         sleep 0.5

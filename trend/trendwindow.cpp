@@ -49,7 +49,7 @@ TrendWindow::TrendWindow(const Recorder &recorder, QWidget *parent)
     , status_(new QLabel(this)) {
     setWindowTitle(QStringLiteral("Trend"));
     resize(900, 520);
-    chart_->legend()->setAlignment(Qt::AlignBottom);
+    chart_->legend()->setAlignment(Qt::AlignRight);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     chart_->addAxis(valueAxis_, Qt::AlignLeft);
     valueAxis_->setLabelFormat(QStringLiteral("%.0f"));
@@ -276,7 +276,8 @@ void TrendWindow::redraw() {
         return;
     }
     const double margin = std::max(1.0, 0.05 * (double(high) - double(low)));
-    valueAxis_->setRange(double(low) - margin, double(high) + margin);
+    // Registers hold no negative numbers: the axis starts at 0 at the lowest.
+    valueAxis_->setRange(std::max(0.0, double(low) - margin), double(high) + margin);
     valueAxis_->applyNiceNumbers();
 }
 
