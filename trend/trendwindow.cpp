@@ -8,7 +8,6 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QDateTimeAxis>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -40,7 +39,7 @@ QString timeText(std::int64_t ms) {
 TrendWindow::TrendWindow(const Recorder &recorder, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , recorder_(recorder)
-    , chart_(new QChart)
+    , chart_(new QChart) // the view takes it over
     , view_(new QChartView(chart_, this))
     , timeAxis_(new QDateTimeAxis(chart_))
     , valueAxis_(new QValueAxis(chart_))
