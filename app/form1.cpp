@@ -14,6 +14,7 @@
 #include "scancontrol.h"
 #include "snapshot.h"
 #include "snapshotstep.h"
+#include "trends.h"
 #include "twips.h"
 #include "uploadurl.h"
 
@@ -253,6 +254,7 @@ void Form1::wire() {
     connect(Timer3, &QTimer::timeout, this, &Form1::reopenLostPorts);
     connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
     wireDiagnostics();
+    wireTrends();
 
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command1, &QPushButton::clicked, WebBrowser1, &BrowserPane::forward);
@@ -312,6 +314,33 @@ void Form1::offerStatsReset(const QPoint &pos) {
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(QStringLiteral("Reset statistics"), this,
                     [this, slot] { diagnostics_->reset(slot->first, slot->second); });
+    menu->popup(tabel->viewport()->mapToGlobal(pos));
+}
+
+void Form1::wireTrends() {
+    trends_ = new trend::Trends(this);
+    for (int link = 0; link < 2; ++link)
+        trends_->recorder().watch(link, *polls_[link]);
+    connect(tabel, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
+        if (const auto slot = Diagnostics::slotOfColumn(column); slot && row > 0)
+            trends_->show(slot->first, slot->second, row);
+    });
+    connect(tabel, &QWidget::customContextMenuRequested, this, &Form1::offerTrend);
+}
+
+void Form1::offerTrend(const QPoint &pos) {
+    const QModelIndex index = tabel->indexAt(pos);
+    const auto slot = Diagnostics::slotOfColumn(index.column());
+    if (!index.isValid() || index.row() < 1 || !slot)
+        return;
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction *trend =
+        menu->addAction(QStringLiteral("Trend…"), this, [this, slot, row = index.row()] {
+            trends_->show(slot->first, slot->second, row);
+        });
+    trend->setEnabled(
+        trends_->recorder().store().seriesAt(slot->first, slot->second, index.row()).has_value());
     menu->popup(tabel->viewport()->mapToGlobal(pos));
 }
 

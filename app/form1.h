@@ -26,6 +26,9 @@ class SerialTransport;
 namespace scan {
 class ScanControl;
 }
+namespace trend {
+class Trends;
+}
 
 struct Form1Options {
     QString csvPath; // empty: mwRARE.csv beside the program
@@ -74,6 +77,7 @@ public:
     scan::ScanControl *scanControl() const { return scan_; }
     Diagnostics *diagnostics() const { return diagnostics_; }
     PortKeeper *portKeeper(int link) const { return keepers_[link]; }
+    trend::Trends *trends() const { return trends_; }
     QString csvPath() const { return csvPath_; }
 
     // Handlers, named after their control and event.
@@ -107,11 +111,14 @@ private:
     void showLinkState(int link);
     void reopenLostPorts();
     void offerStatsReset(const QPoint &pos);
+    void wireTrends();
+    void offerTrend(const QPoint &pos);
 
     std::array<modbus::LinkPoll *, 2> polls_{};
     scan::ScanControl *scan_ = nullptr;
     Diagnostics *diagnostics_ = nullptr;
     std::array<PortKeeper *, 2> keepers_{};
+    trend::Trends *trends_ = nullptr;
     QString csvPath_;
     // RTU_STATION_SERVER, read and checked once at start-up.
     QString server_;

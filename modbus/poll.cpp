@@ -212,7 +212,9 @@ void LinkPoll::onData() {
     }
     for (int r = 0; r < request_.count; ++r)
         binding_.setCell(r + 1, slot_, cellText(check.values[std::size_t(r)]));
-    const SlotResult result{SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)};
+    SlotResult result{SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)};
+    result.request = request_;
+    result.registers = std::move(check.values);
     if (recording())
         recordWait(Span{from, to}, FrameVerdict::Valid, result);
     endWait(result, settled);

@@ -33,6 +33,9 @@ struct SlotResult {
     std::uint8_t exceptionCode = 0;
     qint64 responseMicros = 0; // request written to reply complete
     int values = 0;            // Valid: registers the reply carried
+    // Valid: what was asked, and the values in register order.
+    ReadRequest request{};
+    std::vector<std::uint16_t> registers{};
 };
 
 // What a poll reads and writes of the window, looked up when each slot's turn comes.
