@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-serialport-dev qt6-webengine-dev libgl-dev
+    qt6-base-dev qt6-serialport-dev qt6-webengine-dev libgl-dev fonts-wine
     libmodbus-dev python3
     xvfb xauth x11-utils xdotool imagemagick
 )
