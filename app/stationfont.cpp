@@ -14,6 +14,8 @@ QFont stationFont() {
     // In pixels, like the controls, so that text and controls keep their proportions on any
     // screen. The face is a bitmap one: its 11-pixel em is the strike 13 pixels high.
     font.setPixelSize(11);
+    // The face joins "TM" into one trademark glyph; "SWD9TM" is a name, drawn letter by letter.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     return font;
 }
 

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStyleOption>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 
 namespace {
@@ -60,6 +61,18 @@ QRect textRoom(QWidget *control, const QString &text) {
         return QRect(0, 0, grid->columnWidth(3) - 2 * margin, grid->rowHeight(1));
     }
     return {};
+}
+
+// Glyphs drawn for the text: one per character unless the face joins letters.
+qsizetype glyphCount(const QString &text, const QFont &font) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    qsizetype count = 0;
+    for (const QGlyphRun &run : layout.glyphRuns())
+        count += run.glyphIndexes().size();
+    return count;
 }
 
 } // namespace
@@ -234,6 +247,7 @@ private slots:
                                         .arg(metrics.height())
                                         .arg(room.width())
                                         .arg(room.height())));
+                QCOMPARE(glyphCount(text, control->font()), text.size());
             }
         }
     }
