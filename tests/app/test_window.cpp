@@ -197,9 +197,7 @@ private slots:
                                 "9", "10", "11", "12", "13", "14", "15"};
         const QList<std::pair<const char *, QStringList>> rows{
             {"cmd_coneck", {"Connect", "DisConnect"}},
-            {"cmd_coneck1", {"Connect", "DisConnect"}},
             {"cmd_auto", {"Auto", "Manual"}},
-            {"cmd_auto1", {"Auto", "Manual"}},
             {"cmdTest", {"Test"}},
             {"PBScan", {"Scan ON", "Scan OFF"}},
             {"Command5", {"GGO"}},
@@ -211,9 +209,7 @@ private slots:
             {"Label10", {"Panjang"}},
             {"Label5", {"Label5", "Done", "Loading 100%"}},
             {"ComA", ports},
-            {"ComA1", ports},
             {"BoudRateA", {"9600", "38400", "115200"}},
-            {"BoudRateA1", {"9600", "38400", "115200"}},
             {"Frame4", {"Frame4"}},
             {"Frame6", {"Frame6"}},
             {"Frame1", {" Pielstick"}},
@@ -264,17 +260,18 @@ private slots:
         QFETCH(QString, typed);
         auto form = makeForm();
         auto *list = form->findChild<QComboBox *>(QString::fromLatin1(QTest::currentDataTag()));
-        QStringList entries;
-        for (int i = 0; i < list->count(); ++i)
-            entries << list->itemText(i);
+        auto entries = [list] {
+            QStringList texts;
+            for (int i = 0; i < list->count(); ++i)
+                texts << list->itemText(i);
+            return texts;
+        };
+        const QStringList fixed = entries();
         list->lineEdit()->clear();
         QTest::keyClicks(list->lineEdit(), typed);
         QTest::keyClick(list->lineEdit(), Qt::Key_Return);
         QCOMPARE(list->currentText(), typed);
-        QStringList after;
-        for (int i = 0; i < list->count(); ++i)
-            after << list->itemText(i);
-        QCOMPARE(after, entries);
+        QCOMPARE(entries(), fixed);
     }
 
     void browserFollowsTheWindow() {
