@@ -6,6 +6,7 @@
 #include "crc16.h"
 #include "diagnostics.h"
 #include "failurepage.h"
+#include "listboxstyle.h"
 #include "portkeeper.h"
 #include "progressbar.h"
 #include "qserialtransport.h"
@@ -14,6 +15,7 @@
 #include "scancontrol.h"
 #include "snapshot.h"
 #include "snapshotstep.h"
+#include "stationfont.h"
 #include "trends.h"
 #include "twips.h"
 #include "uploadurl.h"
@@ -47,6 +49,7 @@ T *make(QWidget *parent, const char *name, int left, int top, int width, int hei
 QComboBox *makeList(QWidget *parent, const char *name, int top, const QStringList &entries) {
     auto *box = make<QComboBox>(parent, name, 960, top, 855, 315);
     box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert); // the entries are fixed; a typed value is used as is
     box->addItems(entries);
     box->setCurrentIndex(-1);
     return box;
@@ -90,6 +93,7 @@ Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidg
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setFont(stationFont());
     resize(px(13320), px(9315));
     for (int link = 0; link < 2; ++link) {
         SerialTransport *port = ports[link];
@@ -125,6 +129,11 @@ void Form1::createControls() {
     Frame4 = make<QGroupBox>(this, "Frame4", 0, 120, 4455, 5535, QStringLiteral("Frame4"));
     createLinkControls(0);
     createLinkControls(1);
+    // Made after the lists, so that it outlives them.
+    auto *listStyle = new ListBoxStyle;
+    listStyle->setParent(this);
+    for (auto *list : {ComA, BoudRateA, ComA1, BoudRateA1})
+        list->setStyle(listStyle);
 
     Frame2 = make<QGroupBox>(Frame4, "Frame2", 240, 4320, 3855, 1095, QStringLiteral("Frame2"));
     Label9 = make<QLabel>(Frame2, "Label9", 120, 360, 1095, 255, QStringLiteral("Start Addres"));

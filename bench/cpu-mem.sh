@@ -7,13 +7,19 @@
 #   (a) default settings, slave 2 silent (plant-sim --slaves0 60,5,6): every cycle waits out one
 #       reply time-out; CPU share over SECONDS (default 60) of scanning, VmRSS before the first
 #       upload;
-#   then "GGO" is clicked (xdotool) with a stand-in plant server on 127.0.0.1, and VmRSS is read
-#       again once the upload has reached the server;
 #   (b) default settings, link 0's serial peer gone (plant-sim "drop 0" once scanning): CPU share
 #       over SECONDS;
+#   (c) default settings, every slave answering: CPU share and the interval between requests to
+#       slave 2 over SECONDS before the first upload; then "GGO" is clicked (xdotool) with the
+#       stand-in plant server on 127.0.0.1, VmRSS is read once the upload has reached the server
+#       and its page is shown, and CPU share and intervals are taken again over SECONDS; the
+#       window's X id before and after the first page;
+#   (d) as (c), but the plant server answers with a 200 MB page (bench/bigpage): the intervals
+#       over SECONDS while the page loads;
 #   peer: VmRSS of bench-plainwindow, a bare Qt window, on the same display.
 #
 # CPU share is (utime + stime) from /proc/PID/stat over the window, as a percentage of one core.
+# Request intervals come from plant-sim --record (the reply to slave 2's first register).
 # Needs Xvfb, xdotool and python3. Everything it starts it stops by process id.
 set -euo pipefail
 
@@ -28,7 +34,8 @@ station=$build/app/rtu-station
 sim=$build/tools/plant-sim/plant-sim
 plain=$build/bench/bench-plainwindow
 server=$root/tools/plant-server/plant-server.py
-for f in "$station" "$sim" "$plain" "$server"; do
+bigpage=$root/bench/bigpage/bigpage-server.py
+for f in "$station" "$sim" "$plain" "$server" "$bigpage"; do
     [ -e "$f" ] || { echo "cpu-mem: missing $f (build first)" >&2; exit 2; }
 done
 for tool in Xvfb xdotool python3; do
@@ -94,6 +101,10 @@ python3 "$server" --port 0 --log "$work/uploads.log" >"$work/server.out" 2>&1 &
 pids+=($!)
 wait_until 20 grep -q '^listening' "$work/server.out" || { echo "cpu-mem: no plant server" >&2; exit 1; }
 server_port=$(awk '/^listening/ { print $2 }' "$work/server.out")
+python3 "$bigpage" --port 0 --megabytes 200 >"$work/bigpage.out" 2>&1 &
+pids+=($!)
+wait_until 20 grep -q '^listening' "$work/bigpage.out" || { echo "cpu-mem: no big-page server" >&2; exit 1; }
+bigpage_port=$(awk '/^listening/ { print $2 }' "$work/bigpage.out")
 
 sim_pid=
 sim_fd=
@@ -121,10 +132,10 @@ stop_sim() {
 
 station_pid=
 window=
-start_station() { # start_station NAME: the real program, its links in the simulator's folder
-    local name=$1
+start_station() { # start_station NAME [PORT]: the real program, its links in the simulator's
+    local name=$1 port=${2:-$server_port} # folder, uploading to the server on PORT
     rm -f "$build/app/mwRARE.csv"
-    RTU_STATION_PORTS="$work/$name/COM%1" RTU_STATION_SERVER="127.0.0.1:$server_port" \
+    RTU_STATION_PORTS="$work/$name/COM%1" RTU_STATION_SERVER="127.0.0.1:$port" \
         QTWEBENGINE_DISABLE_SANDBOX=1 "$station" >"$work/$name/station.log" 2>&1 &
     station_pid=$!
     pids+=("$station_pid")
@@ -145,6 +156,27 @@ cpu_share() { # cpu_share PID SECONDS: percent of one core used over the window
         'BEGIN { printf "%.3f", 100 * d / hz / (b - a) }'
 }
 mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+now_ms() { date +%s%3N; }
+cadence() { # cadence RECORD FROM_MS TO_MS: median, p90 and max ms between replies to slave 2
+    python3 - "$@" <<'PY'
+import statistics, sys
+record, lo, hi = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+times = []
+for line in open(record):
+    f = line.split()
+    if len(f) >= 4 and f[1:4] == ["0", "2", "1139"] and lo <= int(f[0]) <= hi:
+        times.append(int(f[0]))
+gaps = sorted(b - a for a, b in zip(times, times[1:]))
+if gaps:
+    print(f"{statistics.median(gaps):.1f} {gaps[int(0.9 * (len(gaps) - 1))]} {gaps[-1]} {len(gaps)}")
+else:
+    print("- - - 0")
+PY
+}
+click_ggo() { # Command5, 248,384 57x25 in the window
+    xdotool mousemove --window "$window" $((248 + 28)) $((384 + 12)) click 1
+}
+window_id() { xdotool search --onlyvisible --pid "$station_pid" --name '^Form1$' | head -n 1; }
 
 # (a) slave 2 silent.
 start_sim silent --slaves0 60,5,6
@@ -154,10 +186,26 @@ cpu_a=$(cpu_share "$station_pid" "$seconds")
 rss_before=$(rss_kb "$station_pid")
 sim_command silent counts
 counts_a=$(grep '^counts' "$work/silent/sim.out" | tail -n 1)
+stop_pid "$station_pid"
+stop_sim
 
-# The first upload: a click on "GGO" (Command5, 248,384 57x25 in the window), then the server
-# must see the line.
-xdotool mousemove --window "$window" $((248 + 28)) $((384 + 12)) click 1
+# (b) link 0's peer gone.
+start_sim dropped
+start_station dropped
+sim_command dropped "drop 0"
+cpu_b=$(cpu_share "$station_pid" "$seconds")
+rss_b=$(rss_kb "$station_pid")
+stop_pid "$station_pid"
+stop_sim
+
+# (c) before and after the first upload.
+start_sim upload --record "$work/upload/record"
+start_station upload
+t0=$(now_ms)
+cpu_c0=$(cpu_share "$station_pid" "$seconds")
+cadence_c0=$(cadence "$work/upload/record" "$t0" "$(now_ms)")
+window_before=$(window_id)
+click_ggo
 if wait_until 60 test -s "$work/uploads.log"; then
     uploaded="yes"
 else
@@ -165,6 +213,7 @@ else
 fi
 # The page is loaded and shown a moment after the server answered.
 sleep 5
+window_after=$(window_id)
 rss_after=$(rss_kb "$station_pid")
 # The web engine's own processes (renderer, GPU, zygote) hang below the station.
 helpers_kb=0
@@ -179,15 +228,22 @@ for pid in $(descendants "$station_pid"); do
     helpers_kb=$((helpers_kb + $(rss_kb "$pid" 2>/dev/null || echo 0)))
 done
 webview_mapped=$(grep -c 'rtu-webview' "/proc/$station_pid/maps" || true)
+t1=$(now_ms)
+cpu_c1=$(cpu_share "$station_pid" "$seconds")
+cadence_c1=$(cadence "$work/upload/record" "$t1" "$(now_ms)")
 stop_pid "$station_pid"
 stop_sim
 
-# (b) link 0's peer gone.
-start_sim dropped
-start_station dropped
-sim_command dropped "drop 0"
-cpu_b=$(cpu_share "$station_pid" "$seconds")
-rss_b=$(rss_kb "$station_pid")
+# (d) a large page loading while the scan goes on.
+start_sim bigpage --record "$work/bigpage/record"
+start_station bigpage "$bigpage_port"
+t0=$(now_ms)
+sleep 10
+cadence_d0=$(cadence "$work/bigpage/record" "$t0" "$(now_ms)")
+click_ggo
+t1=$(now_ms)
+cpu_d=$(cpu_share "$station_pid" "$seconds")
+cadence_d1=$(cadence "$work/bigpage/record" "$t1" "$(now_ms)")
 stop_pid "$station_pid"
 stop_sim
 
@@ -201,14 +257,28 @@ rss_plain=$(rss_kb "$plain_pid")
 stop_pid "$plain_pid"
 
 verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v <= g) ? "met" : "MISSED" }'; }
+gaps() { # gaps "MEDIAN P90 MAX N"
+    read -r median p90 max n <<<"$1"
+    printf '%s ms (p90 %s, max %s, %s gaps)' "$median" "$p90" "$max" "$n"
+}
 echo "cpu-mem: rtu-station on Xvfb :$display, ${seconds} s windows, CLK_TCK $clk_tck, $(nproc) cores"
 printf '  %-44s %10s   %s\n' "" "% of core" "goal"
 printf '  %-44s %10s   <= 0.5 %% (%s)\n' "(a) scanning, slave 2 silent (time-out/cycle)" "$cpu_a" "$(verdict "$cpu_a" 0.5)"
 printf '  %-44s %10s   <= 1 %% (%s)\n' "(b) scanning, link 0 peer gone" "$cpu_b" "$(verdict "$cpu_b" 1)"
+printf '  %-44s %10s\n' "(c) scanning, before the first upload" "$cpu_c0"
+printf '  %-44s %10s   <= +0.3 (%s)\n' "(c) scanning, after the first upload" "$cpu_c1" \
+    "$(verdict "$(awk -v a="$cpu_c1" -v b="$cpu_c0" 'BEGIN { print a - b }')" 0.3)"
+printf '  %-44s %10s\n' "(d) scanning while a 200 MB page loads" "$cpu_d"
+echo "  interval between requests to slave 2, median:"
+echo "    (c) before the first upload   $(gaps "$cadence_c0")"
+echo "    (c) after the first upload    $(gaps "$cadence_c1")"
+echo "    (d) before the upload         $(gaps "$cadence_d0")"
+echo "    (d) while the big page loads  $(gaps "$cadence_d1")"
+echo "  window X id before/after the first page: $window_before/$window_after ($([ "$window_before" = "$window_after" ] && echo kept || echo MADE ANEW))"
 printf '  %-44s %10s   %s\n' "" "VmRSS MB" "goal"
 printf '  %-44s %10s\n' "station, scanning, at start of (a)" "$(mb "$rss_start")"
 printf '  %-44s %10s   <= 45 MB (%s)\n' "station, before the first upload (end of a)" "$(mb "$rss_before")" "$(verdict "$(mb "$rss_before")" 45)"
-printf '  %-44s %10s\n' "station, after the first upload" "$(mb "$rss_after")"
+printf '  %-44s %10s\n' "station, after the first upload (c)" "$(mb "$rss_after")"
 printf '  %-44s %10s\n' "  + its web engine processes" "$(mb "$helpers_kb")"
 printf '  %-44s %10s\n' "station, end of (b)" "$(mb "$rss_b")"
 printf '  %-44s %10s\n' "plain Qt window (peer)" "$(mb "$rss_plain")"

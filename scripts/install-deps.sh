@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-serialport-dev qt6-webengine-dev qt6-charts-dev libgl-dev
+    qt6-base-dev qt6-serialport-dev qt6-webengine-dev qt6-charts-dev libgl-dev fonts-wine
     libmodbus-dev python3
     xvfb xauth x11-utils xdotool imagemagick
 )

@@ -16,8 +16,9 @@ Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
 
 namespace {
 
-// The web engine composes its pages with a context shared with the window. Made at the first
-// navigation rather than at start-up, so that the GL driver is loaded only when a page is.
+// The web engine's set-up reads the OpenGL context shared with the window, even though it draws
+// its pages in software. Made at the first navigation rather than at start-up, so that the GL
+// driver is loaded only when a page is.
 void shareOpenGLContexts() {
     if (QOpenGLContext::globalShareContext())
         return;

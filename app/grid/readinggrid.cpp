@@ -21,7 +21,6 @@ ReadingGrid::ReadingGrid(QWidget *parent)
     verticalHeader()->setDefaultSectionSize(px(300));
     horizontalHeader()->setMinimumSectionSize(1);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     setStyleSheet(QStringLiteral("QTableWidget { gridline-color: rgb(192, 192, 192); }"));
     const QPalette button = palette();
     for (int r = 0; r < rows; ++r) {

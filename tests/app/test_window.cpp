@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "readinggrid.h"
 #include "resizerule.h"
+#include "stationfont.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,8 +11,71 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyleOption>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
+
+namespace {
+
+// Where a control draws its text. A line edit keeps 2 pixels each side of its contents and one
+// more for the cursor before it scrolls.
+QRect lineEditRoom(QLineEdit *edit) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->hasFrame()
+                           ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+                           : 0;
+    return edit->style()
+        ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+        .adjusted(2, 1, -3, -1);
+}
+
+QRect textRoom(QWidget *control, const QString &text) {
+    QStyle *style = control->style();
+    if (auto *button = qobject_cast<QPushButton *>(control)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        return style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    }
+    if (auto *list = qobject_cast<QComboBox *>(control))
+        return lineEditRoom(list->lineEdit());
+    if (auto *edit = qobject_cast<QLineEdit *>(control))
+        return lineEditRoom(edit);
+    if (auto *label = qobject_cast<QLabel *>(control))
+        return label->contentsRect();
+    if (auto *panel = qobject_cast<QGroupBox *>(control)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(panel);
+        option.text = text;
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        const QRect label =
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, panel);
+        for (auto *child : panel->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (child->geometry().intersects(label))
+                return {}; // a control covers the caption
+        return label & panel->rect();
+    }
+    if (auto *grid = qobject_cast<ReadingGrid *>(control)) {
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
+        return QRect(0, 0, grid->columnWidth(3) - 2 * margin, grid->rowHeight(1));
+    }
+    return {};
+}
+
+// Glyphs drawn for the text: one per character unless the face joins letters.
+qsizetype glyphCount(const QString &text, const QFont &font) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    qsizetype count = 0;
+    for (const QGlyphRun &run : layout.glyphRuns())
+        count += run.glyphIndexes().size();
+    return count;
+}
+
+} // namespace
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -117,6 +181,97 @@ private slots:
         QCOMPARE(form->ComA->count(), 15);
         QVERIFY(form->ComA->isEditable());
         QCOMPARE(form->BoudRateA1->itemText(2), QStringLiteral("115200"));
+    }
+
+    void windowUsesTheDialogFace() {
+        auto form = makeForm();
+        QCOMPARE(QFontInfo(form->font()).family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(form->tabel->font(), form->font());
+    }
+
+    // Every caption, label and list value in each state it takes, whole in its control, in the
+    // window's face and in the fall-back face.
+    void everyTextFitsItsControl_data() {
+        QTest::addColumn<QStringList>("texts");
+        const QStringList ports{"1", "2",  "3",  "4",  "5",  "6",  "7", "8",
+                                "9", "10", "11", "12", "13", "14", "15"};
+        const QList<std::pair<const char *, QStringList>> rows{
+            {"cmd_coneck", {"Connect", "DisConnect"}},
+            {"cmd_auto", {"Auto", "Manual"}},
+            {"cmdTest", {"Test"}},
+            {"PBScan", {"Scan ON", "Scan OFF"}},
+            {"Command5", {"GGO"}},
+            {"Command1", {"Forward"}},
+            {"Command3", {"Refres"}},
+            {"Label1", {"Com          :"}},
+            {"Label4", {"BoudRate :"}},
+            {"Label9", {"Start Addres"}},
+            {"Label10", {"Panjang"}},
+            {"Label5", {"Label5", "Done", "Loading 100%"}},
+            {"ComA", ports},
+            {"BoudRateA", {"9600", "38400", "115200"}},
+            {"Frame4", {"Frame4"}},
+            {"Frame6", {"Frame6"}},
+            {"Frame1", {" Pielstick"}},
+            {"Frame5", {"SWD9TM"}},
+            {"Frame11", {"ID"}},
+            {"Frame2", {"Frame2"}},
+            {"txtaID", {"247"}},
+            {"txt_addr", {"65535"}},
+            {"tabel", {"ADDR: ", "ID: 247", "65535"}},
+        };
+        for (const auto &[name, texts] : rows)
+            QTest::newRow(name) << texts;
+    }
+    void everyTextFitsItsControl() {
+        QFETCH(QStringList, texts);
+        auto form = makeForm();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        auto *control = form->findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(control);
+        for (const QFont &font : {form->font(), fallbackFont()}) {
+            form->setFont(font);
+            const QFontMetrics metrics(control->font());
+            for (const QString &text : texts) {
+                const QRect room = textRoom(control, text);
+                QVERIFY2(metrics.horizontalAdvance(text) <= room.width() &&
+                             metrics.height() <= room.height(),
+                         qPrintable(QStringLiteral("\"%1\" in %2: %3x%4 in %5x%6")
+                                        .arg(text, QFontInfo(control->font()).family())
+                                        .arg(metrics.horizontalAdvance(text))
+                                        .arg(metrics.height())
+                                        .arg(room.width())
+                                        .arg(room.height())));
+                QCOMPARE(glyphCount(text, control->font()), text.size());
+            }
+        }
+    }
+
+    // A typed value is the list's text, but its entries stay the fixed ones.
+    void typedValueIsUsedNotAdded_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("ComA") << "7";
+        QTest::newRow("ComA1") << "16";
+        QTest::newRow("BoudRateA") << "57600";
+        QTest::newRow("BoudRateA1") << "38400";
+    }
+    void typedValueIsUsedNotAdded() {
+        QFETCH(QString, typed);
+        auto form = makeForm();
+        auto *list = form->findChild<QComboBox *>(QString::fromLatin1(QTest::currentDataTag()));
+        auto entries = [list] {
+            QStringList texts;
+            for (int i = 0; i < list->count(); ++i)
+                texts << list->itemText(i);
+            return texts;
+        };
+        const QStringList fixed = entries();
+        list->lineEdit()->clear();
+        QTest::keyClicks(list->lineEdit(), typed);
+        QTest::keyClick(list->lineEdit(), Qt::Key_Return);
+        QCOMPARE(list->currentText(), typed);
+        QCOMPARE(entries(), fixed);
     }
 
     void browserFollowsTheWindow() {

@@ -1,5 +1,6 @@
 #include "webview.h"
 
+#include <QQuickWindow>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -79,5 +80,9 @@ private:
 } // namespace
 
 extern "C" Q_DECL_EXPORT WebView *rtuCreateWebView(QWidget *parent) {
+    // Pages are drawn in software into the pane like any other widget. A view drawn with OpenGL
+    // turns the whole window into an OpenGL surface: its native window is made anew, and every
+    // update of the grid then recomposes the window.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     return new EngineWebView(parent);
 }

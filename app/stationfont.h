@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QFont>
+
+// Debian's free "MS Sans Serif" (package fonts-wine). It lies outside the fonts the system
+// offers by default, so the station loads it itself.
+inline constexpr char dialogFaceFile[] = "/usr/share/wine/fonts/ms_sans_serif.ttf";
+
+// The face the window's controls are laid out for: "MS Sans Serif" with an 11-pixel em (8.25 pt
+// at the window's 96 dots per inch). Without its file, fallbackFont().
+QFont stationFont();
+
+// A narrow packaged face in which every caption still fits its control.
+QFont fallbackFont();
