@@ -53,7 +53,7 @@ diff -u "$work/expected" "$work/files" || fail "file list"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for package in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 libqt6webenginewidgets6 \
-    qt6-qpa-plugins; do
+    libqt6charts6 qt6-qpa-plugins fonts-wine; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package"
 done
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/rtu-station/rtu-station.conf ||
