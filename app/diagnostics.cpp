@@ -14,6 +14,10 @@ Diagnostics::Diagnostics(ReadingGrid &grid, std::array<Link, 2> links, QObject *
                 [this, link](int slot, const modbus::SlotResult &result) {
                     onSlotFinished(link, slot, result);
                 });
+        connect(links_[link].poll, &modbus::LinkPoll::lateReply, this, [this, link](int slot) {
+            modbus::countLate(stats_[link][slot]);
+            showTooltips(link, slot);
+        });
         for (int slot = 0; slot < 4; ++slot)
             showTooltips(link, slot);
     }

@@ -79,6 +79,7 @@ private:
     void onData();
     void onTimeout();
     void onQuiet();
+    std::optional<ReadRequest> slotRequest() const;
     void send();
     void takeLate(const QByteArray &piece, qint64 now);
     void pullWaiting();

@@ -68,7 +68,10 @@ QString describeSlot(const SlotStats &s, const QString &slaveText, bool enabled)
                  .arg(slaveText.isEmpty() ? QStringLiteral("(none)") : slaveText,
                       enabled ? QString() : QStringLiteral(", not polled"));
     lines << QStringLiteral("Requests: %1, valid replies: %2").arg(s.requests).arg(s.valid);
-    lines << QStringLiteral("Time-outs: %1").arg(s.timeouts);
+    lines << (s.late ? QStringLiteral("Time-outs: %1 (late replies dropped %2)")
+                           .arg(s.timeouts)
+                           .arg(s.late)
+                     : QStringLiteral("Time-outs: %1").arg(s.timeouts));
     lines << QStringLiteral("Rejected: %1 (CRC %2, wrong slave %3, wrong length %4, noise %5)")
                  .arg(s.rejected())
                  .arg(s.badCrc)

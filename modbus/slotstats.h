@@ -12,6 +12,7 @@ struct SlotStats {
     quint64 requests = 0;
     quint64 valid = 0;
     quint64 timeouts = 0;
+    quint64 late = 0; // time-outs after which the reply came all the same, and was dropped
     quint64 badCrc = 0;
     quint64 wrongSlave = 0;
     quint64 wrongLength = 0;
@@ -31,6 +32,11 @@ struct SlotStats {
 
 // Counts one slot's turn; turns that sent nothing leave the counts alone.
 void countSlot(SlotStats &stats, const SlotResult &result, const QDateTime &now);
+
+// Counts bytes that came after one of the slot's time-outs.
+inline void countLate(SlotStats &stats) {
+    ++stats.late;
+}
 
 // Several lines for a tooltip: what the slot asked of whom, and how it went.
 QString describeSlot(const SlotStats &stats, const QString &slaveText, bool enabled);

@@ -38,8 +38,12 @@ SlotBenchResult runSlotBench(const SlotBenchSetup &setup) {
     clock.start();
     qint64 sentAt = 0;
     int turns = 0;
-    QObject::connect(&poll, &modbus::LinkPoll::requestSent,
-                     [&](int) { sentAt = clock.nsecsElapsed(); });
+    QObject::connect(&poll, &modbus::LinkPoll::requestSent, [&](int) {
+        const qint64 now = clock.nsecsElapsed();
+        if (turns > 0)
+            result.cycleMs.push_back(double(now - sentAt) / 1e6);
+        sentAt = now;
+    });
     QObject::connect(&poll, &modbus::LinkPoll::slotFinished,
                      [&](int slot, const modbus::SlotResult &r) {
                          const qint64 now = clock.nsecsElapsed();

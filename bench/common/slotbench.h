@@ -26,8 +26,9 @@ struct SlotBenchResult {
     bool opened = false;
     std::vector<double> turnMs;    // requestSent to slotFinished, turns with the expected outcome
     std::vector<double> stationMs; // the poll's own responseMicros of the same turns
-    int unexpected = 0;            // turns with another outcome, or wrong cells
-    bool timedOut = false;         // the whole run overran its bound
+    std::vector<double> cycleMs; // one requestSent to the next: a turn with the quiet line after it
+    int unexpected = 0;          // turns with another outcome, or wrong cells
+    bool timedOut = false;       // the whole run overran its bound
 };
 
 // Runs the passes in the calling thread's event loop; returns when all are done or, at the

@@ -1,8 +1,13 @@
 // Transaction overhead: one 12-register read of slave 2 over a pseudo-terminal, the station's
 // poll (request written to cells written) against libmodbus's modbus_read_registers, both on
-// the same plant simulator link in alternating rounds.
+// the same plant simulator link in alternating rounds. The station keeps the line quiet before
+// each request (its previous request's time on the wire plus 3.5 characters; the pty answers at
+// once); libmodbus does not, so it is given the same pause before each read: both sides then
+// start every transaction from an idle process and simulator. --peer-silence-us 0 reads back to
+// back.
 //
-//   bench-transaction [--transactions K] [--rounds R]
+//   bench-transaction [--transactions K] [--rounds R] [--peer-silence-us US]
+#include "linetiming.h"
 #include "modbuspeer.h"
 #include "plantsim.h"
 #include "slotbench.h"
@@ -12,6 +17,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,12 +37,14 @@ struct PeerResult {
 };
 
 // The peer: libmodbus's modbus_read_registers, one timed call per transaction.
-PeerResult runLibmodbus(const QString &device, int transactions) {
+PeerResult runLibmodbus(const QString &device, int transactions, int silenceMicros) {
     PeerResult result;
     bench::ModbusPeer peer(device);
     result.opened = peer.isOpen();
     std::uint16_t regs[registerCount];
     for (int i = 0; result.opened && i < transactions; ++i) {
+        if (silenceMicros > 0)
+            usleep(useconds_t(silenceMicros));
         const double ms = peer.read(slave, firstRegister, registerCount, regs);
         bool right = ms >= 0;
         for (int r = 0; right && r < registerCount; ++r)
@@ -66,7 +74,13 @@ int main(int argc, char *argv[]) {
     parser.addOption({"transactions", "Reads per side (default 2000).", "K", "2000"});
     parser.addOption(
         {"rounds", "Alternating rounds the reads are split into (default 10).", "R", "10"});
+    const auto line = modbus::lineTiming(stationLine);
+    const auto stationSilence = line.frame(8) + line.interFrame;
+    parser.addOption({"peer-silence-us",
+                      "Pause before each libmodbus read (default: the station's, 3833).", "US",
+                      QString::number(stationSilence.count() / 1000)});
     parser.process(app);
+    const int peerSilence = parser.value("peer-silence-us").toInt();
     const int transactions = parser.value("transactions").toInt();
     const int rounds = std::max(1, parser.value("rounds").toInt());
     if (transactions < rounds) {
@@ -107,7 +121,7 @@ int main(int argc, char *argv[]) {
         stationOwn.insert(stationOwn.end(), s.stationMs.begin(), s.stationMs.end());
         stationFailures += s.unexpected;
 
-        const PeerResult p = runLibmodbus(device, share);
+        const PeerResult p = runLibmodbus(device, share, peerSilence);
         const double c2 = cpuMicros();
         stationCpu += c1 - c0;
         peerCpu += c2 - c1;
@@ -122,8 +136,10 @@ int main(int argc, char *argv[]) {
     const QString counts = sim.stop();
 
     std::printf("transaction: slave %d, holding registers %d..%d, %d reads per side in %d "
-                "alternating rounds, plant-sim --static over a pty\n",
-                slave, firstRegister, firstRegister + registerCount - 1, transactions, rounds);
+                "alternating rounds, plant-sim --static over a pty, libmodbus pausing %d us "
+                "before each read\n",
+                slave, firstRegister, firstRegister + registerCount - 1, transactions, rounds,
+                peerSilence);
     std::printf("  %-22s %12s %12s %12s %12s\n", "", "median ms", "p90 ms", "min ms", "failed");
     bench::printRow(QStringLiteral("station (poll)"),
                     {bench::median(station), bench::percentile(station, 90),

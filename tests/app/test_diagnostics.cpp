@@ -94,6 +94,7 @@ private slots:
         QCOMPARE(s.requests, 7u);
         QCOMPARE(s.valid, 2u);
         QCOMPARE(s.timeouts, 2u); // the late reply and the silent one
+        QCOMPARE(s.late, 1u);
         QCOMPARE(s.badCrc, 1u);
         QCOMPARE(s.wrongSlave, 1u);
         QCOMPARE(s.exceptions, 1u);

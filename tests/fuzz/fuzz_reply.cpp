@@ -119,6 +119,16 @@ void checkAgainstFrames(QByteArrayView bytes, const ReadRequest &request) {
             fail("Incomplete although an answer is there", request, bytes);
         break;
     }
+    if (check.status != ReplyStatus::Incomplete &&
+        (check.at < 0 || check.at + check.length > bytes.size() ||
+         !crcHolds(bytes.sliced(check.at, check.length))))
+        fail("the frame's place does not hold a whole frame", request, bytes);
+    if (modbus::endsWithGarbledReply(bytes, request)) {
+        const QByteArrayView last = bytes.last(5 + 2 * request.count);
+        if (crcHolds(last) || at(last, 0) != request.slave || at(last, 1) != 0x03 ||
+            at(last, 2) != 2 * request.count)
+            fail("a garbled reply claimed where the bytes end in none", request, bytes);
+    }
     const modbus::RejectReason reason = modbus::classifyRejected(bytes, request);
     if (bytes.isEmpty() != (reason == modbus::RejectReason::NoBytes))
         fail("NoBytes must be given exactly for no bytes", request, bytes);
@@ -180,6 +190,9 @@ void checkRoundTrip(const ReadRequest &asked, QByteArrayView input) {
         damaged[pos] = char(at(damaged, pos) ^ flip);
         if (modbus::checkReply(damaged, request).status == ReplyStatus::Valid)
             fail("a reply with a changed byte was taken", request, damaged);
+        if (pos >= 3 && !modbus::endsWithGarbledReply(damaged, request))
+            fail("a reply with a changed value or check byte was not seen as garbled", request,
+                 damaged);
     }
 }
 

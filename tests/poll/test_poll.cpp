@@ -1,4 +1,5 @@
 #include "faketransport.h"
+#include "linetiming.h"
 #include "poll.h"
 #include "withcrc.h"
 
@@ -69,6 +70,13 @@ struct Window {
 };
 
 constexpr int testTimeoutMs = 150;
+constexpr LineTiming line = lineTiming(stationLine);
+
+QString verdictName(FrameVerdict v) {
+    static const char *const names[] = {"Request",     "Valid", "Exception", "BadCrc", "WrongSlave",
+                                        "WrongLength", "Noise", "Late",      "Echo",   "TimeOut"};
+    return QString::fromLatin1(names[int(v)]);
+}
 
 } // namespace
 
@@ -88,6 +96,12 @@ class TestPoll : public QObject {
     }
     void answerAtOnce() {
         port->onWrite = [this](const QByteArray &r) { port->feed(replyTo(r)); };
+    }
+    std::vector<FrameRecord> recordFrames() {
+        std::vector<FrameRecord> records;
+        connect(poll, &LinkPoll::frame, this,
+                [&records](const FrameRecord &r) { records.push_back(r); });
+        return records;
     }
 
 private slots:
@@ -201,6 +215,9 @@ private slots:
                                           << int(RejectReason::WrongLength) << false;
         QTest::newRow("short") << good.first(20) << int(RejectReason::WrongLength) << false;
         QTest::newRow("silent") << QByteArray() << int(RejectReason::NoBytes) << false;
+        // A two-wire adapter reads the request back; the slave stays silent.
+        QTest::newRow("echo only")
+            << QByteArray::fromHex("02030473000CB517") << int(RejectReason::NoBytes) << false;
     }
     void rejectedRepliesWriteNothing() {
         QFETCH(QByteArray, reply);
@@ -347,6 +364,134 @@ private slots:
         port->onWrite = [this](const QByteArray &r) { port->feedQuietly(replyTo(r)); };
         QVERIFY(runPass());
         QCOMPARE(window.cell(1, 0), u' ' + QString::number(served(2, 1139)));
+    }
+
+    // Slot 0 (slave 2) answers as the row says, slot 1 (slave 60) at once.
+    void nextRequestWaitsForAQuietLine_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("late"); // fed lateMs after slot 0's time-out
+        QTest::addColumn<int>("lateMs");
+        QTest::addColumn<bool>("timesOut");
+        QTest::addColumn<qint64>("quietNanos"); // at least this between the last byte and request
+        QTest::addColumn<QString>("verdicts");
+        const QByteArray good = replyTo(QByteArray::fromHex("02030473000C"));
+        QByteArray garbled = good;
+        garbled[7] = char(garbled[7] ^ 0x01);
+        const qint64 gap = line.interFrame.count();
+        const qint64 settle = line.settle.count();
+        QTest::newRow("valid") << good << QByteArray() << -1 << false << gap
+                               << QStringLiteral("Request Valid Request Valid");
+        QTest::newRow("exception")
+            << withCrc(QByteArray::fromHex("028302")) << QByteArray() << -1 << false << gap
+            << QStringLiteral("Request Exception Request Valid");
+        QTest::newRow("bad crc ends early") << garbled << QByteArray() << -1 << false << gap
+                                            << QStringLiteral("Request BadCrc Request Valid");
+        QTest::newRow("wrong slave")
+            << replyTo(QByteArray::fromHex("05030473000C")) << QByteArray() << -1 << true << settle
+            << QStringLiteral("Request WrongSlave TimeOut Request Valid");
+        QTest::newRow("time-out") << QByteArray() << QByteArray() << -1 << true << gap
+                                  << QStringLiteral("Request TimeOut Request Valid");
+        QTest::newRow("late reply") << QByteArray() << good << 10 << true << gap
+                                    << QStringLiteral("Request TimeOut Late Request Valid");
+        // Part of a reply, 30 ms late: nothing says when it ends, so the line gets longer.
+        QTest::newRow("late fragment") << QByteArray() << good.first(10) << 30 << true << settle
+                                       << QStringLiteral("Request TimeOut Late Request Valid");
+    }
+    void nextRequestWaitsForAQuietLine() {
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, late);
+        QFETCH(int, lateMs);
+        QFETCH(bool, timesOut);
+        QFETCH(qint64, quietNanos);
+        QFETCH(QString, verdicts);
+        window.enabled = {true, true, false, false};
+        port->onWrite = [&](const QByteArray &r) {
+            if (r[0] == char(60))
+                return port->feed(replyTo(r));
+            if (!answer.isEmpty())
+                port->feed(answer);
+            if (!late.isEmpty())
+                QTimer::singleShot(testTimeoutMs + lateMs, port, [&] { port->feed(late); });
+        };
+        auto records = recordFrames();
+        QSignalSpy results(poll, &LinkPoll::slotFinished);
+        QSignalSpy lateReplies(poll, &LinkPoll::lateReply);
+        QVERIFY(runPass());
+
+        QCOMPARE(port->writes.size(), 2);
+        for (int r = 1; r <= 12; ++r) // a late reply of slave 2 is never taken for slave 60's
+            QCOMPARE(window.cell(r, 1), u' ' + QString::number(served(60, 1138 + r)));
+        const qint64 sent = port->writeNanos[1];
+        const qint64 lastByte = port->lastFeedBefore(sent);
+        if (lastByte >= 0)
+            QVERIFY2(sent - lastByte >= quietNanos, qPrintable(QString::number(sent - lastByte)));
+        const qint64 slot0Micros = results.at(0).at(1).value<SlotResult>().responseMicros;
+        if (timesOut) {
+            QVERIFY(slot0Micros >= (testTimeoutMs - 5) * 1000);
+            QVERIFY(sent - port->writeNanos[0] >= testTimeoutMs * 1'000'000 + line.guard.count());
+        } else {
+            QVERIFY(slot0Micros < testTimeoutMs * 1000 / 2);
+        }
+        QCOMPARE(lateReplies.size(), late.isEmpty() ? 0 : 1);
+
+        QStringList seen;
+        for (const FrameRecord &r : records)
+            seen << verdictName(r.verdict);
+        QCOMPARE(seen.join(u' '), verdicts);
+        QCOMPARE(records.back().slot, 1);
+        QCOMPARE(records.back().registers, 12);
+        QVERIFY(records.back().responseMicros > 0);
+        const auto second = std::find_if(records.rbegin(), records.rend(), [](const auto &r) {
+            return r.verdict == FrameVerdict::Request;
+        });
+        QVERIFY(second->silenceMicros >= line.interFrame.count() / 1000);
+    }
+
+    // Slave 2's reply as adapters hand it over, behind what may come ahead of it.
+    void adapterShapesEndValid_data() {
+        QTest::addColumn<QByteArray>("ahead");
+        QTest::addColumn<int>("pieces");
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<QString>("verdicts");
+        const QByteArray echo = QByteArray::fromHex("02030473000CB517");
+        const QByteArray lateTail = replyTo(QByteArray::fromHex("3C030473000C")).right(9);
+        QTest::newRow("three pieces 16 ms apart")
+            << QByteArray() << 3 << 16 << QStringLiteral("Valid");
+        QTest::newRow("byte by byte, 1 ms apart")
+            << QByteArray() << 29 << 1 << QStringLiteral("Valid");
+        QTest::newRow("echo ahead") << echo << 1 << 0 << QStringLiteral("Echo Valid");
+        QTest::newRow("echo, then three pieces") << echo << 3 << 16 << QStringLiteral("Echo Valid");
+        QTest::newRow("stray byte ahead")
+            << QByteArray(1, char(0xFF)) << 1 << 0 << QStringLiteral("Noise Valid");
+        QTest::newRow("tail of a late reply ahead")
+            << lateTail << 2 << 4 << QStringLiteral("Noise Valid");
+    }
+    void adapterShapesEndValid() {
+        QFETCH(QByteArray, ahead);
+        QFETCH(int, pieces);
+        QFETCH(int, gapMs);
+        QFETCH(QString, verdicts);
+        port->onWrite = [&](const QByteArray &r) {
+            if (!ahead.isEmpty())
+                port->feed(ahead);
+            const QByteArray reply = replyTo(r);
+            const qsizetype size = (reply.size() + pieces - 1) / pieces;
+            for (int p = 0; p < pieces; ++p)
+                QTimer::singleShot(gapMs * (p + 1), port,
+                                   [this, part = reply.mid(p * size, size)] { port->feed(part); });
+        };
+        auto records = recordFrames();
+        QSignalSpy results(poll, &LinkPoll::slotFinished);
+        QVERIFY(runPass());
+        QCOMPARE(results.at(0).at(1).value<SlotResult>().outcome, SlotOutcome::Valid);
+        for (int r = 1; r <= 12; ++r)
+            QCOMPARE(window.cell(r, 0), u' ' + QString::number(served(2, 1138 + r)));
+        QStringList seen;
+        for (const FrameRecord &r : records)
+            if (r.direction == FrameDirection::In)
+                seen << verdictName(r.verdict);
+        QCOMPARE(seen.join(u' '), verdicts);
+        QCOMPARE(records.back().pieces, pieces);
     }
 };
 

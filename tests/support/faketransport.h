@@ -4,6 +4,7 @@
 
 #include <QByteArrayList>
 #include <functional>
+#include <vector>
 
 // A serial transport in memory: records what the station writes, and lets a test answer.
 class FakeTransport : public SerialTransport {
@@ -23,13 +24,18 @@ public:
     // Bytes arriving from the line, announced like a real port does.
     void feed(const QByteArray &bytes);
     // Bytes arriving without an announcement yet.
-    void feedQuietly(const QByteArray &bytes) { input_ += bytes; }
+    void feedQuietly(const QByteArray &bytes);
     // The device fails under the station.
     void fail(const QString &why);
 
     bool openSucceeds = true;
     int opens = 0;
     QByteArrayList writes;
+    // When each write and each fed piece happened, on the monotonic clock in nanoseconds.
+    std::vector<qint64> writeNanos;
+    std::vector<qint64> feedNanos;
+    // The last piece fed before `nanos`, or -1.
+    qint64 lastFeedBefore(qint64 nanos) const;
     // Called after each write; a test's slave answers from here (or later, by a timer).
     std::function<void(const QByteArray &request)> onWrite;
 
