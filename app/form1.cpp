@@ -13,6 +13,8 @@
 #include "scancontrol.h"
 #include "snapshot.h"
 #include "snapshotstep.h"
+#include "traffic.h"
+#include "trafficwindow.h"
 #include "twips.h"
 #include "uploadurl.h"
 
@@ -25,6 +27,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -246,6 +249,7 @@ void Form1::wire() {
     connect(Timer3, &QTimer::timeout, this, &Form1::reopenLostPorts);
     connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
     wireDiagnostics();
+    wireTraffic();
 
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command1, &QPushButton::clicked, WebBrowser1, &BrowserPane::forward);
@@ -300,7 +304,29 @@ void Form1::offerStatsReset(const QPoint &pos) {
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(QStringLiteral("Reset statistics"), this,
                     [this, slot] { diagnostics_->reset(slot->first, slot->second); });
+    menu->addAction(QStringLiteral("Traffic…"), this, [this, slot] { showTraffic(slot); });
     menu->popup(tabel->viewport()->mapToGlobal(pos));
+}
+
+void Form1::wireTraffic() {
+    traffic_ = new traffic::Traffic(traffic::captureFileFromEnvironment(), this);
+    auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(open, &QShortcut::activated, this, [this] { showTraffic(); });
+}
+
+traffic::TrafficWindow *Form1::showTraffic(std::optional<std::pair<int, int>> slot) {
+    if (!trafficWindow_)
+        trafficWindow_ = new traffic::TrafficWindow(*traffic_, this);
+    if (slot) {
+        const auto &ids = slot->first == 0 ? txtaID : txtaID1;
+        bool ok = false;
+        const int slave = ids[slot->second]->text().toInt(&ok);
+        trafficWindow_->showOnly(slot->first, ok ? std::optional(slave) : std::nullopt);
+    }
+    trafficWindow_->show();
+    trafficWindow_->raise();
+    trafficWindow_->activateWindow();
+    return trafficWindow_;
 }
 
 void Form1::load() {

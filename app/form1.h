@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -25,6 +26,11 @@ class SerialTransport;
 namespace scan {
 class ScanControl;
 }
+
+namespace traffic {
+class Traffic;
+class TrafficWindow;
+} // namespace traffic
 
 struct Form1Options {
     QString csvPath; // empty: mwRARE.csv beside the program
@@ -74,6 +80,9 @@ public:
     Diagnostics *diagnostics() const { return diagnostics_; }
     PortKeeper *portKeeper(int link) const { return keepers_[link]; }
     QString csvPath() const { return csvPath_; }
+    traffic::Traffic *traffic() const { return traffic_; }
+    // Opens or raises the traffic window; from a slot's header, showing that slot's slave.
+    traffic::TrafficWindow *showTraffic(std::optional<std::pair<int, int>> slot = std::nullopt);
 
     // Handlers, named after their control and event.
     void cmd_coneck_Click();
@@ -106,10 +115,13 @@ private:
     void showLinkState(int link);
     void reopenLostPorts();
     void offerStatsReset(const QPoint &pos);
+    void wireTraffic();
 
     std::array<modbus::LinkPoll *, 2> polls_{};
     scan::ScanControl *scan_ = nullptr;
     Diagnostics *diagnostics_ = nullptr;
     std::array<PortKeeper *, 2> keepers_{};
     QString csvPath_;
+    traffic::Traffic *traffic_ = nullptr;
+    traffic::TrafficWindow *trafficWindow_ = nullptr; // made when first asked for
 };
