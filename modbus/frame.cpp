@@ -61,11 +61,11 @@ ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request) {
         const std::uint8_t function = byteAt(rest, 1);
         if (function == (readHoldingRegisters | exceptionFlag) && rest.size() >= exceptionLength &&
             crcMatches(rest.first(exceptionLength)))
-            return {ReplyStatus::Exception, {}, byteAt(rest, 2)};
+            return {ReplyStatus::Exception, {}, byteAt(rest, 2), at, exceptionLength};
         if (function != readHoldingRegisters || !countFits || rest.size() < length ||
             byteAt(rest, 2) != 2 * request.count || !crcMatches(rest.first(length)))
             continue;
-        ReplyCheck check{ReplyStatus::Valid, {}, 0};
+        ReplyCheck check{ReplyStatus::Valid, {}, 0, at, length};
         check.values.reserve(request.count);
         for (int r = 0; r < request.count; ++r)
             check.values.push_back(
@@ -73,6 +73,19 @@ ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request) {
         return check;
     }
     return {};
+}
+
+qsizetype echoLength(QByteArrayView received, QByteArrayView request) {
+    return !request.isEmpty() && received.startsWith(request) ? request.size() : 0;
+}
+
+bool endsWithGarbledReply(QByteArrayView received, const ReadRequest &request) {
+    const int length = replyLength(request.count);
+    if (received.size() < length || 2 * request.count > 0xFF)
+        return false;
+    const QByteArrayView frame = received.last(length);
+    return byteAt(frame, 0) == request.slave && byteAt(frame, 1) == readHoldingRegisters &&
+           byteAt(frame, 2) == 2 * request.count && !crcMatches(frame);
 }
 
 RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request) {

@@ -43,11 +43,21 @@ struct ReplyCheck {
     ReplyStatus status = ReplyStatus::Incomplete;
     std::vector<std::uint16_t> values; // Valid: the registers in order
     std::uint8_t exceptionCode = 0;    // Exception: its code
+    qsizetype at = 0;                  // Valid, Exception: where the frame starts
+    qsizetype length = 0;              // Valid, Exception: its length
 };
 
 // Looks for the reply to `request` among the received bytes. Bytes ahead of it (a late reply to an
 // earlier request, line noise) are passed over; a frame is taken only when every check holds.
 ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request);
+
+// The station's own request read back at the start of the received bytes (two-wire adapters echo
+// what they send): its length, else 0.
+qsizetype echoLength(QByteArrayView received, QByteArrayView request);
+
+// The bytes end in a frame of the reply's shape (the polled slave, function 3, the right byte count
+// and length) whose check bytes are wrong: the reply, garbled, once the line stays quiet.
+bool endsWithGarbledReply(QByteArrayView received, const ReadRequest &request);
 
 // For a wait that ended without a reply: what the received bytes looked like.
 RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request);

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "arrivals.h"
 #include "frame.h"
+#include "framerecord.h"
+#include "linetiming.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 class SerialTransport;
 
@@ -43,7 +47,8 @@ struct PollBinding {
 };
 
 // One pass of a link over its four slave slots, one request at a time, driven by the port's data
-// signal and a single-shot time-out: nothing here blocks or waits in a loop.
+// signal and single-shot timers: nothing here blocks or waits in a loop. A request goes out only
+// once the line has been quiet long enough for every slave to see where it begins.
 class LinkPoll : public QObject {
     Q_OBJECT
 public:
@@ -63,25 +68,60 @@ public:
 signals:
     void requestSent(int slot);
     void slotFinished(int slot, const modbus::SlotResult &result);
+    // Bytes came after the slot's time-out; once per time-out.
+    void lateReply(int slot);
     void finished();
+    // Every request written and every input frame judged; built only while someone listens.
+    void frame(const modbus::FrameRecord &record);
 
 private:
     void nextSlot();
     void onData();
     void onTimeout();
-    void endWait(SlotResult result);
+    void onQuiet();
+    void send();
+    void takeLate(const QByteArray &piece, qint64 now);
+    void pullWaiting();
+    QByteArrayView replyBytes() const;
+    qint64 quietAt() const;
+    void armQuiet(qint64 nanos);
+    void endWait(SlotResult result, bool settled);
+
+    bool recording() const;
+    FrameRecord record(FrameVerdict verdict, qint64 nanos) const;
+    void recordInput(const Arrivals &in, qsizetype from, qsizetype to, FrameVerdict verdict,
+                     int slot, int slave, const SlotResult *result = nullptr);
+    using Span = std::pair<qsizetype, qsizetype>; // bytes from..to of this wait's input
+    void recordWait(std::optional<Span> reply, FrameVerdict verdict, const SlotResult &result);
+    void flushLate();
 
     SerialTransport &port_;
     PollBinding binding_;
     QTimer kick_; // starts a pass from the event loop, so start() never finishes inside itself
     QTimer timeout_;
+    QTimer quiet_; // when the line should have gone quiet: a request may go, a garbled reply ends
     QElapsedTimer clock_;
+    LineTiming timing_;
     int timeoutMs_ = defaultTimeoutMs;
     bool running_ = false;
     bool waiting_ = false;
+    bool sendPending_ = false;
     int slot_ = -1;
     ReadRequest request_;
-    QByteArray received_;
+    QByteArray sent_;
+    Arrivals input_; // this wait's bytes
+
+    // The line, on the monotonic clock in nanoseconds.
+    qint64 lastInput_ = -1;  // last byte received, whatever it was
+    qint64 requestEnd_ = -1; // the last request left the wire
+    qint64 guardUntil_ = -1; // after a time-out
+    bool settled_ = true;    // the last bytes received ended a frame of known length
+
+    // Bytes with no request outstanding; they belong to the slot that timed out last, if any.
+    Arrivals late_;
+    int lateSlot_ = -1;
+    ReadRequest lateRequest_;
+    bool lateCounted_ = false;
 };
 
 } // namespace modbus

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linesettings.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -23,6 +25,8 @@ public:
     virtual void discardInput() = 0;
     // Device the current port number names.
     virtual QString deviceName() const = 0;
+    // The character format the line runs; every link runs the station's.
+    virtual LineSettings lineSettings() const { return stationLine; }
 
 signals:
     void dataReceived();
