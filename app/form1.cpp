@@ -310,6 +310,8 @@ void Form1::offerStatsReset(const QPoint &pos) {
 
 void Form1::wireTraffic() {
     traffic_ = new traffic::Traffic(traffic::captureFileFromEnvironment(), this);
+    traffic_->addLink(0, *polls_[0]);
+    traffic_->addLink(1, *polls_[1]);
     auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(open, &QShortcut::activated, this, [this] { showTraffic(); });
 }

@@ -73,14 +73,14 @@ QString verdictDetail(const modbus::FrameRecord &frame, qsizetype byteCount) {
         break;
     }
     case FrameVerdict::TimeOut:
-        parts << QStringLiteral("no reply");
+        parts << QStringLiteral("no reply in %1 ms").arg(millis(frame.responseMicros));
         break;
     default:
         break;
     }
     if (byteCount > frame.bytes.size())
         parts << QStringLiteral("%1 bytes, first %2 kept").arg(byteCount).arg(frame.bytes.size());
-    else if (frame.verdict == FrameVerdict::Noise)
+    else if (frame.verdict == FrameVerdict::Noise || frame.verdict == FrameVerdict::Late)
         parts << QStringLiteral("%1 bytes").arg(byteCount);
     if (frame.pieces > 1)
         parts << QStringLiteral("%1 pieces").arg(frame.pieces);

@@ -16,8 +16,9 @@ struct TrafficEntry {
 
 // The last frames of both links of a station, oldest first, in a bounded ring. Rows are numbered
 // by sequence from the first frame ever logged, so a reader can tell which ones are new and which
-// have fallen out. Consecutive noise on one link, with nothing else on that link between and no
-// long quiet, becomes one row with its byte count: a babbling slave takes one row per burst.
+// have fallen out. Stray input (noise, or late bytes) that follows stray input of the same kind
+// and slot on one link, with nothing else on that link between and no long quiet, goes into the
+// same row with its byte count: a babbling slave takes one row per burst.
 class TrafficLog {
 public:
     static constexpr qsizetype defaultCapacity = 10000;
@@ -41,15 +42,16 @@ public:
     std::vector<quint64> takeGrown();
 
 private:
+    static bool isStray(const modbus::FrameRecord &frame);
     bool mergesInto(const modbus::FrameRecord &frame, int link) const;
 
     qsizetype capacity_;
     std::deque<TrafficEntry> entries_;
     quint64 endSeq_ = 0;
     std::optional<qint64> origin_;
-    // Per link: the noise row still taking bytes, and when its last bytes came.
-    std::array<std::optional<quint64>, 2> openNoise_{};
-    std::array<qint64, 2> noiseEndMicros_{};
+    // Per link: the stray-input row still taking bytes, and when its last bytes came.
+    std::array<std::optional<quint64>, 2> openStray_{};
+    std::array<qint64, 2> strayEndMicros_{};
     std::vector<quint64> grown_;
 };
 

@@ -1,7 +1,11 @@
 #include "capturefile.h"
+#include "faketransport.h"
+#include "frametext.h"
+#include "poll.h"
 #include "traffic.h"
 #include "trafficmodel.h"
 #include "trafficwindow.h"
+#include "withcrc.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -11,6 +15,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace modbus;
 using namespace traffic;
@@ -32,10 +37,23 @@ FrameRecord frame(int link, FrameVerdict verdict, int slave, const QByteArray &h
     return f;
 }
 
-FrameRecord noise(int link, int bytes, qint64 monoMicros) {
-    FrameRecord f = frame(link, FrameVerdict::Noise, -1, {}, monoMicros);
+FrameRecord noise(int link, int bytes, qint64 monoMicros,
+                  FrameVerdict verdict = FrameVerdict::Noise) {
+    FrameRecord f = frame(link, verdict, -1, {}, monoMicros);
     f.bytes = QByteArray(bytes, '\xAA');
     return f;
+}
+
+// An answer to the start-up request, registers 1139..1150, as slave 2 would give it.
+QByteArray reply(bool good = true, char slave = 2) {
+    QByteArray frame = QByteArray::fromHex("0318");
+    frame.prepend(slave);
+    for (int r = 0; r < 12; ++r)
+        frame += char(0x07), frame += char(r);
+    frame = withCrc(frame);
+    if (!good)
+        frame[5] = char(frame[5] ^ 0x40);
+    return frame;
 }
 
 QList<QByteArrayList> fileLines(const QString &path) {
@@ -53,6 +71,16 @@ FrameRecord exception(int slave, std::uint8_t code) {
     f.bytes += char(code);
     f.exceptionCode = code;
     return f;
+}
+
+// Slot 0 alone, slave 2, the start-up register block.
+PollBinding startUpBinding() {
+    return {[](int slot) { return slot == 0; },
+            [](int) { return QStringLiteral("2"); },
+            [] { return QStringLiteral("1139"); },
+            [] { return QStringLiteral("12"); },
+            [](int, SlotColour) {},
+            [](int, int, const QString &) { return true; }};
 }
 
 // Link 0: slave 2 answers, slave 60 answers with an exception; link 1: slave 9 stays silent.
@@ -88,6 +116,10 @@ private slots:
             << QList<int>{3, 2, 4};
         QTest::newRow("long quiet")
             << std::vector{noise(0, 3, 0), noise(0, 4, 2'000'000)} << QList<int>{3, 4};
+        QTest::newRow("stray bytes between polls")
+            << std::vector{noise(0, 3, 0, FrameVerdict::Late), noise(0, 4, 100, FrameVerdict::Late),
+                           noise(0, 5, 200)}
+            << QList<int>{7, 5};
         QTest::newRow("babbling") << std::vector{noise(1, 200, 0), noise(1, 200, 10),
                                                  noise(1, 200, 20)}
                                   << QList<int>{600};
@@ -104,6 +136,87 @@ private slots:
             QCOMPARE(e.byteCount, rowBytes[row]);
             QVERIFY(e.frame.bytes.size() <= TrafficLog::keptNoiseBytes);
         }
+    }
+
+    // The poll's frames of scripted exchanges land in the log with their verdicts, silences
+    // and pieces.
+    void pollExchangesAreRecorded_data() {
+        const auto V = [](std::initializer_list<FrameVerdict> list) {
+            QList<int> verdicts;
+            for (FrameVerdict v : list)
+                verdicts << int(v);
+            return verdicts;
+        };
+        using enum FrameVerdict;
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QList<int>>("verdicts");
+        QTest::addColumn<int>("replyPieces"); // of the last frame in; 0: not checked
+        QTest::newRow("valid, after 10 ms") << "valid" << V({Request, Valid}) << 1;
+        QTest::newRow("exception") << "exception" << V({Request, Exception}) << 1;
+        QTest::newRow("bad crc") << "bad crc" << V({Request, BadCrc}) << 1;
+        QTest::newRow("wrong slave") << "wrong slave" << V({Request, WrongSlave, TimeOut}) << 0;
+        QTest::newRow("late") << "late" << V({Request, TimeOut, Late}) << 1;
+        QTest::newRow("echo") << "echo" << V({Request, Echo, Valid}) << 1;
+        QTest::newRow("time-out") << "time-out" << V({Request, TimeOut}) << 0;
+        QTest::newRow("chunked") << "chunked" << V({Request, Valid}) << int(reply().size());
+        QTest::newRow("noise first") << "noise" << V({Request, Noise, Valid}) << 1;
+    }
+    void pollExchangesAreRecorded() {
+        QFETCH(QString, script);
+        QFETCH(QList<int>, verdicts);
+        QFETCH(int, replyPieces);
+        constexpr int timeoutMs = 150;
+        FakeTransport port;
+        port.open();
+        LinkPoll poll(port, startUpBinding());
+        poll.setReplyTimeout(timeoutMs);
+        Traffic traffic;
+        traffic.addLink(1, poll);
+        traffic.watch(true);
+        const auto feedLater = [&port](int ms, QByteArray bytes) {
+            QTimer::singleShot(ms, &port, [&port, bytes] { port.feed(bytes); });
+        };
+        port.onWrite = [&](const QByteArray &request) {
+            if (script == "valid")
+                feedLater(10, reply());
+            else if (script == "exception")
+                port.feed(withCrc(QByteArray::fromHex("028302")));
+            else if (script == "bad crc")
+                port.feed(reply(false));
+            else if (script == "wrong slave")
+                port.feed(reply(true, 5));
+            else if (script == "late")
+                feedLater(timeoutMs + 30, reply());
+            else if (script == "echo")
+                port.feed(request + reply());
+            else if (script == "chunked")
+                for (char b : reply())
+                    feedLater(0, QByteArray(1, b));
+            else if (script == "noise")
+                port.feed(QByteArray::fromHex("FF00FF") + reply());
+        };
+        QSignalSpy done(&poll, &LinkPoll::finished);
+        QVERIFY(poll.start());
+        QVERIFY(done.wait(5000));
+        const TrafficLog &log = traffic.log();
+        QTRY_COMPARE_WITH_TIMEOUT(log.size(), verdicts.size(), 2000);
+        QList<int> seen;
+        for (quint64 seq = log.firstSeq(); seq < log.endSeq(); ++seq)
+            seen << int(log.at(seq).frame.verdict);
+        QCOMPARE(seen, verdicts);
+        const FrameRecord &request = log.at(log.firstSeq()).frame;
+        QCOMPARE(request.bytes, QByteArray::fromHex("02030473000CB517"));
+        QCOMPARE(request.link, 1);
+        QCOMPARE(request.direction, FrameDirection::Out);
+        const FrameRecord &last = log.at(log.endSeq() - 1).frame;
+        QCOMPARE(last.slave, 2);
+        if (replyPieces > 0)
+            QCOMPARE(last.pieces, replyPieces);
+        // A reply 10 ms after the request is well clear of it; one read back at once is not.
+        if (script == "valid")
+            QVERIFY(!silenceTooShort(last) && last.silenceMicros >= 5000);
+        if (script == "echo")
+            QVERIFY(silenceTooShort(log.at(log.firstSeq() + 1).frame));
     }
 
     void ringKeepsTheNewest() {
@@ -137,17 +250,26 @@ private slots:
         QSignalSpy drops(traffic.capture(), &CaptureFile::dropsChanged);
         for (const FrameRecord &f : recordedSet)
             traffic.record(f.link, f);
-        // Recording went on into the log either way.
-        QCOMPARE(traffic.log().size(), qsizetype(recordedSet.size()));
+        // A poll pass goes on as ever, whatever becomes of its lines.
+        FakeTransport port;
+        port.open();
+        port.onWrite = [&port](const QByteArray &) { port.feed(reply()); };
+        LinkPoll poll(port, startUpBinding());
+        traffic.addLink(0, poll);
+        QSignalSpy results(&poll, &LinkPoll::slotFinished);
+        QVERIFY(poll.start());
+        QTRY_VERIFY_WITH_TIMEOUT(!poll.isRunning(), 5000);
+        QCOMPARE(results.at(0).at(1).value<SlotResult>().outcome, SlotOutcome::Valid);
+        const qsizetype lineCount = qsizetype(recordedSet.size()) + 2;
+        QCOMPARE(traffic.log().size(), lineCount);
         if (!writable) {
-            QVERIFY(drops.wait(2000));
-            QCOMPARE(traffic.capture()->droppedLines(), recordedSet.size());
+            QTRY_COMPARE_WITH_TIMEOUT(traffic.capture()->droppedLines(), quint64(lineCount), 2000);
             QVERIFY(!traffic.capture()->dropReason().isEmpty());
             TrafficWindow window(traffic);
-            QVERIFY(window.statusText().contains(QStringLiteral("6 lines dropped: ")));
+            QVERIFY(window.statusText().contains(QStringLiteral("8 lines dropped: ")));
             return;
         }
-        QTRY_COMPARE_WITH_TIMEOUT(fileLines(file).size(), qsizetype(recordedSet.size()), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(fileLines(file).size(), lineCount, 2000);
         const auto lines = fileLines(file);
         QCOMPARE(drops.count(), 0);
         QCOMPARE(lines[0].size(), 8);
