@@ -127,7 +127,9 @@ QVariant TrafficModel::data(const QModelIndex &index, int role) const {
             return QStringLiteral("%1 ms of silence before this frame: under 3.5 characters "
                                   "(1.75 ms), so a slave may read it as part of the frame before")
                 .arg(millis(f.silenceMicros));
-        if (index.column() == Verdict || index.column() == Bytes)
+        if (index.column() == Bytes)
+            return hexBytes(f.bytes);
+        if (index.column() == Verdict)
             return verdictText(e);
         break;
     case Qt::TextAlignmentRole:

@@ -35,7 +35,7 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     , status_(new QLabel(this)) {
     setObjectName(QStringLiteral("traffic"));
     setWindowTitle(QStringLiteral("Traffic"));
-    resize(1100, 600);
+    resize(1180, 600);
 
     pause_->setCheckable(true);
     link_->addItems({QStringLiteral("both"), QStringLiteral("0"), QStringLiteral("1")});
@@ -69,7 +69,7 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     table_->horizontalHeader()->setStretchLastSection(true);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = {27, 10, 4, 4, 10, 48, 6, 10};
+    const int widths[] = {26, 10, 4, 4, 10, 32, 5, 9};
     for (int column = 0; column < int(std::size(widths)); ++column)
         table_->setColumnWidth(column, widths[column] * digit + 12);
 
