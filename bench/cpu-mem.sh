@@ -11,10 +11,13 @@
 #       again once the upload has reached the server;
 #   (b) default settings, link 0's serial peer gone (plant-sim "drop 0" once scanning): CPU share
 #       over SECONDS;
+#   (c) default settings, every slave answering, traffic window closed: CPU share over SECONDS;
+#   (d) the same with the traffic window open (Ctrl+T): CPU share, VmRSS at its start and end;
+#   (e) the same with the window open and a capture file (RTU_STATION_TRAFFIC): CPU share;
 #   peer: VmRSS of bench-plainwindow, a bare Qt window, on the same display.
 #
 # CPU share is (utime + stime) from /proc/PID/stat over the window, as a percentage of one core.
-# Needs Xvfb, xdotool and python3. Everything it starts it stops by process id.
+# Needs Xvfb, xdotool, xwininfo and python3. Everything it starts it stops by process id.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -31,7 +34,7 @@ server=$root/tools/plant-server/plant-server.py
 for f in "$station" "$sim" "$plain" "$server"; do
     [ -e "$f" ] || { echo "cpu-mem: missing $f (build first)" >&2; exit 2; }
 done
-for tool in Xvfb xdotool python3; do
+for tool in Xvfb xdotool xwininfo python3; do
     command -v "$tool" >/dev/null || { echo "cpu-mem: needs $tool" >&2; exit 2; }
 done
 
@@ -121,10 +124,11 @@ stop_sim() {
 
 station_pid=
 window=
-start_station() { # start_station NAME: the real program, its links in the simulator's folder
+start_station() { # start_station NAME [VAR=VALUE...]: the real program, its links in the simulator's folder
     local name=$1
+    shift
     rm -f "$build/app/mwRARE.csv"
-    RTU_STATION_PORTS="$work/$name/COM%1" RTU_STATION_SERVER="127.0.0.1:$server_port" \
+    env "$@" RTU_STATION_PORTS="$work/$name/COM%1" RTU_STATION_SERVER="127.0.0.1:$server_port" \
         QTWEBENGINE_DISABLE_SANDBOX=1 "$station" >"$work/$name/station.log" 2>&1 &
     station_pid=$!
     pids+=("$station_pid")
@@ -191,6 +195,32 @@ rss_b=$(rss_kb "$station_pid")
 stop_pid "$station_pid"
 stop_sim
 
+# (c), (d), (e): the traffic view, closed and open, at the default cycle with every slave answering.
+traffic_shown() { xwininfo -root -tree | grep -q '"Traffic": ("rtu-station"'; }
+open_traffic() { # Ctrl+T in the station's window; waits until the traffic window shows
+    # Without a window manager the station's window takes the keyboard only once clicked: an
+    # empty spot below the buttons.
+    xdotool mousemove --window "$window" 700 520 click 1
+    sleep 0.5
+    xdotool key ctrl+t
+    wait_until 20 traffic_shown || { echo "cpu-mem: no traffic window" >&2; exit 1; }
+}
+start_sim traffic
+start_station traffic
+cpu_c=$(cpu_share "$station_pid" "$seconds")
+open_traffic
+sleep 2
+rss_d0=$(rss_kb "$station_pid")
+cpu_d=$(cpu_share "$station_pid" "$seconds")
+rss_d1=$(rss_kb "$station_pid")
+stop_pid "$station_pid"
+start_station traffic RTU_STATION_TRAFFIC="$work/traffic/capture.tsv"
+open_traffic
+cpu_e=$(cpu_share "$station_pid" "$seconds")
+capture_lines=$(wc -l <"$work/traffic/capture.tsv")
+stop_pid "$station_pid"
+stop_sim
+
 # The peer: a plain Qt window on the same display.
 "$plain" >"$work/plain.log" 2>&1 &
 plain_pid=$!
@@ -205,12 +235,18 @@ echo "cpu-mem: rtu-station on Xvfb :$display, ${seconds} s windows, CLK_TCK $clk
 printf '  %-44s %10s   %s\n' "" "% of core" "goal"
 printf '  %-44s %10s   <= 0.5 %% (%s)\n' "(a) scanning, slave 2 silent (time-out/cycle)" "$cpu_a" "$(verdict "$cpu_a" 0.5)"
 printf '  %-44s %10s   <= 1 %% (%s)\n' "(b) scanning, link 0 peer gone" "$cpu_b" "$(verdict "$cpu_b" 1)"
+printf '  %-44s %10s   as without traffic (no listener)\n' "(c) default cycle, traffic window closed" "$cpu_c"
+printf '  %-44s %10s   <= 1 %% (%s)\n' "(d) default cycle, traffic window open" "$cpu_d" "$(verdict "$cpu_d" 1)"
+printf '  %-44s %10s   <= 1 %% (%s)\n' "(e) window open and capture file" "$cpu_e" "$(verdict "$cpu_e" 1)"
 printf '  %-44s %10s   %s\n' "" "VmRSS MB" "goal"
 printf '  %-44s %10s\n' "station, scanning, at start of (a)" "$(mb "$rss_start")"
 printf '  %-44s %10s   <= 45 MB (%s)\n' "station, before the first upload (end of a)" "$(mb "$rss_before")" "$(verdict "$(mb "$rss_before")" 45)"
 printf '  %-44s %10s\n' "station, after the first upload" "$(mb "$rss_after")"
 printf '  %-44s %10s\n' "  + its web engine processes" "$(mb "$helpers_kb")"
 printf '  %-44s %10s\n' "station, end of (b)" "$(mb "$rss_b")"
+printf '  %-44s %10s\n' "station, (d) traffic window open, start" "$(mb "$rss_d0")"
+printf '  %-44s %10s\n' "station, (d) traffic window open, end" "$(mb "$rss_d1")"
 printf '  %-44s %10s\n' "plain Qt window (peer)" "$(mb "$rss_plain")"
 echo "  upload reached the plant server: $uploaded; web view module mapped: $([ "$webview_mapped" -gt 0 ] && echo yes || echo no)"
 echo "  plant-sim after (a): $counts_a"
+echo "  (e) capture file: $capture_lines lines"
