@@ -11,14 +11,15 @@ namespace traffic {
 
 class Traffic;
 
-// The log as a table, filtered by link and slave. New rows come in batches on a short timer, so
-// a busy line costs one insertion per batch, never a reset; while paused the table holds still
+// The log as a table, filtered by link and slave. New rows come in batches, at most one a second:
+// each insertion repaints the visible rows (a few ms of text layout), so a busy line costs one
+// repaint a second, never a reset; while paused the table holds still
 // (rows that fall out of the log still go).
 class TrafficModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { Time, Offset, Link, Direction, Slave, Bytes, Pieces, Silence, Verdict, Columns };
-    static constexpr int batchMs = 100;
+    static constexpr int batchMs = 1000;
 
     explicit TrafficModel(Traffic &traffic, QObject *parent = nullptr);
 
