@@ -1,6 +1,7 @@
 #include "trafficwindow.h"
 
 #include "capturefile.h"
+#include "celldelegate.h"
 #include "traffic.h"
 #include "trafficmodel.h"
 
@@ -61,6 +62,7 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     layout->addWidget(status_);
 
     table_->setModel(model_);
+    table_->setItemDelegate(new CellDelegate(table_));
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setWordWrap(false);
