@@ -16,6 +16,8 @@
 #include "snapshot.h"
 #include "snapshotstep.h"
 #include "stationfont.h"
+#include "traffic.h"
+#include "trafficwindow.h"
 #include "trends.h"
 #include "twips.h"
 #include "uploadurl.h"
@@ -29,6 +31,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -264,6 +267,7 @@ void Form1::wire() {
     connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
     wireDiagnostics();
     wireTrends();
+    wireTraffic();
 
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command1, &QPushButton::clicked, WebBrowser1, &BrowserPane::forward);
@@ -323,6 +327,7 @@ void Form1::offerStatsReset(const QPoint &pos) {
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(QStringLiteral("Reset statistics"), this,
                     [this, slot] { diagnostics_->reset(slot->first, slot->second); });
+    menu->addAction(QStringLiteral("Traffic…"), this, [this, slot] { showTraffic(slot); });
     menu->popup(tabel->viewport()->mapToGlobal(pos));
 }
 
@@ -351,6 +356,29 @@ void Form1::offerTrend(const QPoint &pos) {
     trend->setEnabled(
         trends_->recorder().store().seriesAt(slot->first, slot->second, index.row()).has_value());
     menu->popup(tabel->viewport()->mapToGlobal(pos));
+}
+
+void Form1::wireTraffic() {
+    traffic_ = new traffic::Traffic(traffic::captureFileFromEnvironment(), this);
+    traffic_->addLink(0, *polls_[0]);
+    traffic_->addLink(1, *polls_[1]);
+    auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(open, &QShortcut::activated, this, [this] { showTraffic(); });
+}
+
+traffic::TrafficWindow *Form1::showTraffic(std::optional<std::pair<int, int>> slot) {
+    if (!trafficWindow_)
+        trafficWindow_ = new traffic::TrafficWindow(*traffic_, this);
+    if (slot) {
+        const auto &ids = slot->first == 0 ? txtaID : txtaID1;
+        bool ok = false;
+        const int slave = ids[slot->second]->text().toInt(&ok);
+        trafficWindow_->showOnly(slot->first, ok ? std::optional(slave) : std::nullopt);
+    }
+    trafficWindow_->show();
+    trafficWindow_->raise();
+    trafficWindow_->activateWindow();
+    return trafficWindow_;
 }
 
 void Form1::load() {

@@ -30,6 +30,11 @@ namespace trend {
 class Trends;
 }
 
+namespace traffic {
+class Traffic;
+class TrafficWindow;
+} // namespace traffic
+
 struct Form1Options {
     QString csvPath; // empty: mwRARE.csv beside the program
     int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
@@ -79,6 +84,9 @@ public:
     PortKeeper *portKeeper(int link) const { return keepers_[link]; }
     trend::Trends *trends() const { return trends_; }
     QString csvPath() const { return csvPath_; }
+    traffic::Traffic *traffic() const { return traffic_; }
+    // Opens or raises the traffic window; from a slot's header, showing that slot's slave.
+    traffic::TrafficWindow *showTraffic(std::optional<std::pair<int, int>> slot = std::nullopt);
 
     // Handlers, named after their control and event.
     void cmd_coneck_Click();
@@ -113,6 +121,7 @@ private:
     void offerStatsReset(const QPoint &pos);
     void wireTrends();
     void offerTrend(const QPoint &pos);
+    void wireTraffic();
 
     std::array<modbus::LinkPoll *, 2> polls_{};
     scan::ScanControl *scan_ = nullptr;
@@ -123,4 +132,6 @@ private:
     // RTU_STATION_SERVER, read and checked once at start-up.
     QString server_;
     std::optional<QString> serverProblem_;
+    traffic::Traffic *traffic_ = nullptr;
+    traffic::TrafficWindow *trafficWindow_ = nullptr; // made when first asked for
 };

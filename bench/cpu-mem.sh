@@ -16,11 +16,14 @@
 #       window's X id before and after the first page;
 #   (d) as (c), but the plant server answers with a 200 MB page (bench/bigpage): the intervals
 #       over SECONDS while the page loads;
+#   (e) default settings, every slave answering, traffic window closed: CPU share over SECONDS;
+#   (f) the same with the traffic window open (Ctrl+T): CPU share, VmRSS at its start and end;
+#   (g) the same with the window open and a capture file (RTU_STATION_TRAFFIC): CPU share;
 #   peer: VmRSS of bench-plainwindow, a bare Qt window, on the same display.
 #
 # CPU share is (utime + stime) from /proc/PID/stat over the window, as a percentage of one core.
 # Request intervals come from plant-sim --record (the reply to slave 2's first register).
-# Needs Xvfb, xdotool and python3. Everything it starts it stops by process id.
+# Needs Xvfb, xdotool, xwininfo and python3. Everything it starts it stops by process id.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -38,7 +41,7 @@ bigpage=$root/bench/bigpage/bigpage-server.py
 for f in "$station" "$sim" "$plain" "$server" "$bigpage"; do
     [ -e "$f" ] || { echo "cpu-mem: missing $f (build first)" >&2; exit 2; }
 done
-for tool in Xvfb xdotool python3; do
+for tool in Xvfb xdotool xwininfo python3; do
     command -v "$tool" >/dev/null || { echo "cpu-mem: needs $tool" >&2; exit 2; }
 done
 
@@ -132,10 +135,17 @@ stop_sim() {
 
 station_pid=
 window=
-start_station() { # start_station NAME [PORT]: the real program, its links in the simulator's
-    local name=$1 port=${2:-$server_port} # folder, uploading to the server on PORT
+# start_station NAME [PORT] [VAR=VALUE...]: the real program, its links in the simulator's folder,
+# uploading to the server on PORT, with the variables given.
+start_station() {
+    local name=$1 port=$server_port
+    shift
+    if [[ $# -gt 0 && $1 =~ ^[0-9]+$ ]]; then
+        port=$1
+        shift
+    fi
     rm -f "$build/app/mwRARE.csv"
-    RTU_STATION_PORTS="$work/$name/COM%1" RTU_STATION_SERVER="127.0.0.1:$port" \
+    env "$@" RTU_STATION_PORTS="$work/$name/COM%1" RTU_STATION_SERVER="127.0.0.1:$port" \
         QTWEBENGINE_DISABLE_SANDBOX=1 "$station" >"$work/$name/station.log" 2>&1 &
     station_pid=$!
     pids+=("$station_pid")
@@ -247,6 +257,32 @@ cadence_d1=$(cadence "$work/bigpage/record" "$t1" "$(now_ms)")
 stop_pid "$station_pid"
 stop_sim
 
+# (e), (f), (g): the traffic view, closed and open, at the default cycle with every slave answering.
+traffic_shown() { xwininfo -root -tree | grep -q '"Traffic": ("rtu-station"'; }
+open_traffic() { # Ctrl+T in the station's window; waits until the traffic window shows
+    # Without a window manager the station's window takes the keyboard only once clicked: an
+    # empty spot below the buttons.
+    xdotool mousemove --window "$window" 700 520 click 1
+    sleep 0.5
+    xdotool key ctrl+t
+    wait_until 20 traffic_shown || { echo "cpu-mem: no traffic window" >&2; exit 1; }
+}
+start_sim traffic
+start_station traffic
+cpu_e=$(cpu_share "$station_pid" "$seconds")
+open_traffic
+sleep 2
+rss_f0=$(rss_kb "$station_pid")
+cpu_f=$(cpu_share "$station_pid" "$seconds")
+rss_f1=$(rss_kb "$station_pid")
+stop_pid "$station_pid"
+start_station traffic RTU_STATION_TRAFFIC="$work/traffic/capture.tsv"
+open_traffic
+cpu_g=$(cpu_share "$station_pid" "$seconds")
+capture_lines=$(wc -l <"$work/traffic/capture.tsv")
+stop_pid "$station_pid"
+stop_sim
+
 # The peer: a plain Qt window on the same display.
 "$plain" >"$work/plain.log" 2>&1 &
 plain_pid=$!
@@ -275,12 +311,18 @@ echo "    (c) after the first upload    $(gaps "$cadence_c1")"
 echo "    (d) before the upload         $(gaps "$cadence_d0")"
 echo "    (d) while the big page loads  $(gaps "$cadence_d1")"
 echo "  window X id before/after the first page: $window_before/$window_after ($([ "$window_before" = "$window_after" ] && echo kept || echo MADE ANEW))"
+printf '  %-44s %10s   as without traffic (no listener)\n' "(e) default cycle, traffic window closed" "$cpu_e"
+printf '  %-44s %10s   <= 1 %% (%s)\n' "(f) default cycle, traffic window open" "$cpu_f" "$(verdict "$cpu_f" 1)"
+printf '  %-44s %10s   <= 1 %% (%s)\n' "(g) window open and capture file" "$cpu_g" "$(verdict "$cpu_g" 1)"
 printf '  %-44s %10s   %s\n' "" "VmRSS MB" "goal"
 printf '  %-44s %10s\n' "station, scanning, at start of (a)" "$(mb "$rss_start")"
 printf '  %-44s %10s   <= 45 MB (%s)\n' "station, before the first upload (end of a)" "$(mb "$rss_before")" "$(verdict "$(mb "$rss_before")" 45)"
 printf '  %-44s %10s\n' "station, after the first upload (c)" "$(mb "$rss_after")"
 printf '  %-44s %10s\n' "  + its web engine processes" "$(mb "$helpers_kb")"
 printf '  %-44s %10s\n' "station, end of (b)" "$(mb "$rss_b")"
+printf '  %-44s %10s\n' "station, (f) traffic window open, start" "$(mb "$rss_f0")"
+printf '  %-44s %10s\n' "station, (f) traffic window open, end" "$(mb "$rss_f1")"
 printf '  %-44s %10s\n' "plain Qt window (peer)" "$(mb "$rss_plain")"
 echo "  upload reached the plant server: $uploaded; web view module mapped: $([ "$webview_mapped" -gt 0 ] && echo yes || echo no)"
 echo "  plant-sim after (a): $counts_a"
+echo "  (g) capture file: $capture_lines lines"

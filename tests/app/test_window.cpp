@@ -4,6 +4,9 @@
 #include "readinggrid.h"
 #include "resizerule.h"
 #include "stationfont.h"
+#include "traffic.h"
+#include "trafficmodel.h"
+#include "trafficwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -301,6 +304,24 @@ private slots:
         form->Command1->click();
         form->Command3->click();
         QVERIFY(!form->WebBrowser1->hasView());
+    }
+
+    // Ctrl+T opens the traffic window, which records link 0's poll while it is shown.
+    void ctrlTOpensTrafficWindow() {
+        FakeTransport *port0;
+        auto form = makeForm(&port0);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(!form->traffic()->isRecording());
+        QTest::keyClick(form.get(), Qt::Key_T, Qt::ControlModifier);
+        auto *window = form->findChild<traffic::TrafficWindow *>();
+        QVERIFY(window && window->isVisible());
+        QVERIFY(form->traffic()->isRecording());
+        form->cmdTest->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window->model()->rowCount() >= 2, 5000); // request, time-out
+        QCOMPARE(window->model()->entry(0).frame.bytes, QByteArray::fromHex("02030473000CB517"));
+        window->close();
+        QVERIFY(!form->traffic()->isRecording());
     }
 
     void unloadClosesBothPorts() {

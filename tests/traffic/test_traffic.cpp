@@ -1,0 +1,363 @@
+#include "capturefile.h"
+#include "faketransport.h"
+#include "frametext.h"
+#include "poll.h"
+#include "traffic.h"
+#include "trafficmodel.h"
+#include "trafficwindow.h"
+#include "withcrc.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace modbus;
+using namespace traffic;
+
+namespace {
+
+FrameRecord frame(int link, FrameVerdict verdict, int slave, const QByteArray &hex,
+                  qint64 monoMicros = 0) {
+    FrameRecord f;
+    f.link = link;
+    f.verdict = verdict;
+    f.slave = slave;
+    f.slot = slave < 0 ? -1 : 0;
+    f.bytes = QByteArray::fromHex(hex);
+    f.direction = verdict == FrameVerdict::Request ? FrameDirection::Out : FrameDirection::In;
+    f.wallMicros = 1'765'000'000'000'000 + monoMicros;
+    f.monoMicros = monoMicros;
+    f.silenceMicros = 5000;
+    return f;
+}
+
+FrameRecord noise(int link, int bytes, qint64 monoMicros,
+                  FrameVerdict verdict = FrameVerdict::Noise) {
+    FrameRecord f = frame(link, verdict, -1, {}, monoMicros);
+    f.bytes = QByteArray(bytes, '\xAA');
+    return f;
+}
+
+// An answer to the start-up request, registers 1139..1150, as slave 2 would give it.
+QByteArray reply(bool good = true, char slave = 2) {
+    QByteArray frame = QByteArray::fromHex("0318");
+    frame.prepend(slave);
+    for (int r = 0; r < 12; ++r)
+        frame += char(0x07), frame += char(r);
+    frame = withCrc(frame);
+    if (!good)
+        frame[5] = char(frame[5] ^ 0x40);
+    return frame;
+}
+
+QList<QByteArrayList> fileLines(const QString &path) {
+    QFile file(path);
+    QList<QByteArrayList> lines;
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                lines << line.split('\t');
+    return lines;
+}
+
+FrameRecord exception(int slave, std::uint8_t code) {
+    FrameRecord f = frame(0, FrameVerdict::Exception, slave, "3C83");
+    f.bytes += char(code);
+    f.exceptionCode = code;
+    return f;
+}
+
+// Slot 0 alone, slave 2, the start-up register block.
+PollBinding startUpBinding() {
+    return {[](int slot) { return slot == 0; },
+            [](int) { return QStringLiteral("2"); },
+            [] { return QStringLiteral("1139"); },
+            [] { return QStringLiteral("12"); },
+            [](int, SlotColour) {},
+            [](int, int, const QString &) { return true; }};
+}
+
+// Link 0: slave 2 answers, slave 60 answers with an exception; link 1: slave 9 stays silent.
+const std::vector<FrameRecord> recordedSet{
+    frame(0, FrameVerdict::Request, 2, "02030473000CB517"),
+    frame(0, FrameVerdict::Valid, 2, "020318"),
+    frame(0, FrameVerdict::Request, 60, "3C030473000C"),
+    exception(60, 2),
+    frame(1, FrameVerdict::Request, 9, "09030473000C"),
+    frame(1, FrameVerdict::TimeOut, 9, ""),
+};
+
+} // namespace
+
+class TestTraffic : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Noise on a link merges into one row per burst; anything else on that link, or a long
+    // quiet, starts a new row. Kept bytes are capped, the count is not.
+    void noiseMergesPerBurst_data() {
+        QTest::addColumn<std::vector<FrameRecord>>("frames");
+        QTest::addColumn<QList<int>>("rowBytes"); // byte count of each row, oldest first
+        QTest::newRow("one burst")
+            << std::vector{noise(0, 3, 0), noise(0, 5, 100), noise(0, 7, 200)} << QList<int>{15};
+        QTest::newRow("other link between")
+            << std::vector{noise(0, 3, 0), frame(1, FrameVerdict::Request, 9, "0903"),
+                           noise(0, 4, 300)}
+            << QList<int>{7, 2};
+        QTest::newRow("request between")
+            << std::vector{noise(0, 3, 0), frame(0, FrameVerdict::Request, 2, "0203"),
+                           noise(0, 4, 300)}
+            << QList<int>{3, 2, 4};
+        QTest::newRow("long quiet")
+            << std::vector{noise(0, 3, 0), noise(0, 4, 2'000'000)} << QList<int>{3, 4};
+        QTest::newRow("stray bytes between polls")
+            << std::vector{noise(0, 3, 0, FrameVerdict::Late), noise(0, 4, 100, FrameVerdict::Late),
+                           noise(0, 5, 200)}
+            << QList<int>{7, 5};
+        QTest::newRow("babbling") << std::vector{noise(1, 200, 0), noise(1, 200, 10),
+                                                 noise(1, 200, 20)}
+                                  << QList<int>{600};
+    }
+    void noiseMergesPerBurst() {
+        QFETCH(std::vector<FrameRecord>, frames);
+        QFETCH(QList<int>, rowBytes);
+        TrafficLog log;
+        for (const FrameRecord &f : frames)
+            log.append(f);
+        QCOMPARE(log.size(), rowBytes.size());
+        for (int row = 0; row < rowBytes.size(); ++row) {
+            const TrafficEntry &e = log.at(log.firstSeq() + quint64(row));
+            QCOMPARE(e.byteCount, rowBytes[row]);
+            QVERIFY(e.frame.bytes.size() <= TrafficLog::keptNoiseBytes);
+        }
+    }
+
+    // The poll's frames of scripted exchanges land in the log with their verdicts, silences
+    // and pieces.
+    void pollExchangesAreRecorded_data() {
+        const auto V = [](std::initializer_list<FrameVerdict> list) {
+            QList<int> verdicts;
+            for (FrameVerdict v : list)
+                verdicts << int(v);
+            return verdicts;
+        };
+        using enum FrameVerdict;
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QList<int>>("verdicts");
+        QTest::addColumn<int>("replyPieces"); // of the last frame in; 0: not checked
+        QTest::newRow("valid, after 10 ms") << "valid" << V({Request, Valid}) << 1;
+        QTest::newRow("exception") << "exception" << V({Request, Exception}) << 1;
+        QTest::newRow("bad crc") << "bad crc" << V({Request, BadCrc}) << 1;
+        QTest::newRow("wrong slave") << "wrong slave" << V({Request, WrongSlave, TimeOut}) << 0;
+        QTest::newRow("late") << "late" << V({Request, TimeOut, Late}) << 1;
+        QTest::newRow("echo") << "echo" << V({Request, Echo, Valid}) << 1;
+        QTest::newRow("time-out") << "time-out" << V({Request, TimeOut}) << 0;
+        QTest::newRow("chunked") << "chunked" << V({Request, Valid}) << int(reply().size());
+        QTest::newRow("noise first") << "noise" << V({Request, Noise, Valid}) << 1;
+    }
+    void pollExchangesAreRecorded() {
+        QFETCH(QString, script);
+        QFETCH(QList<int>, verdicts);
+        QFETCH(int, replyPieces);
+        constexpr int timeoutMs = 150;
+        FakeTransport port;
+        port.open();
+        LinkPoll poll(port, startUpBinding());
+        poll.setReplyTimeout(timeoutMs);
+        Traffic traffic;
+        traffic.addLink(1, poll);
+        traffic.watch(true);
+        const auto feedLater = [&port](int ms, QByteArray bytes) {
+            QTimer::singleShot(ms, &port, [&port, bytes] { port.feed(bytes); });
+        };
+        port.onWrite = [&](const QByteArray &request) {
+            if (script == "valid")
+                feedLater(10, reply());
+            else if (script == "exception")
+                port.feed(withCrc(QByteArray::fromHex("028302")));
+            else if (script == "bad crc")
+                port.feed(reply(false));
+            else if (script == "wrong slave")
+                port.feed(reply(true, 5));
+            else if (script == "late")
+                feedLater(timeoutMs + 30, reply());
+            else if (script == "echo")
+                port.feed(request + reply());
+            else if (script == "chunked")
+                for (char b : reply())
+                    feedLater(0, QByteArray(1, b));
+            else if (script == "noise")
+                port.feed(QByteArray::fromHex("FF00FF") + reply());
+        };
+        QSignalSpy done(&poll, &LinkPoll::finished);
+        QVERIFY(poll.start());
+        QVERIFY(done.wait(5000));
+        const TrafficLog &log = traffic.log();
+        QTRY_COMPARE_WITH_TIMEOUT(log.size(), verdicts.size(), 2000);
+        QList<int> seen;
+        for (quint64 seq = log.firstSeq(); seq < log.endSeq(); ++seq)
+            seen << int(log.at(seq).frame.verdict);
+        QCOMPARE(seen, verdicts);
+        const FrameRecord &request = log.at(log.firstSeq()).frame;
+        QCOMPARE(request.bytes, QByteArray::fromHex("02030473000CB517"));
+        QCOMPARE(request.link, 1);
+        QCOMPARE(request.direction, FrameDirection::Out);
+        const FrameRecord &last = log.at(log.endSeq() - 1).frame;
+        QCOMPARE(last.slave, 2);
+        if (replyPieces > 0)
+            QCOMPARE(last.pieces, replyPieces);
+        // A reply 10 ms after the request is well clear of it; one read back at once is not.
+        if (script == "valid")
+            QVERIFY(!silenceTooShort(last) && last.silenceMicros >= 5000);
+        if (script == "echo")
+            QVERIFY(silenceTooShort(log.at(log.firstSeq() + 1).frame));
+    }
+
+    void ringKeepsTheNewest() {
+        TrafficLog log(100);
+        for (int i = 0; i < 1000; ++i)
+            log.append(frame(0, FrameVerdict::Request, 2, "02", i));
+        QVERIFY(log.size() >= 100 && log.size() <= 101);
+        QCOMPARE(log.endSeq(), 1000u);
+        QCOMPARE(log.at(log.endSeq() - 1).frame.monoMicros, 999);
+        QCOMPARE(log.at(log.firstSeq()).frame.monoMicros, qint64(log.firstSeq()));
+    }
+
+    // Lines reach the file within a second without being asked for; a file that cannot be
+    // written drops and counts them.
+    void captureFileWritesOrCountsDrops_data() {
+        QTest::addColumn<QString>("path"); // relative: inside a fresh folder
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("file") << "traffic.tsv" << true;
+        QTest::newRow("missing folder") << "no/such/folder/traffic.tsv" << false;
+        QTest::newRow("full disk") << "/dev/full" << false;
+    }
+    void captureFileWritesOrCountsDrops() {
+        QFETCH(QString, path);
+        QFETCH(bool, writable);
+        if (path.startsWith('/') && !QFile::exists(path))
+            QSKIP("no /dev/full here");
+        QTemporaryDir dir;
+        const QString file = path.startsWith('/') ? path : dir.filePath(path);
+        Traffic traffic(file);
+        QVERIFY(traffic.isRecording());
+        QSignalSpy drops(traffic.capture(), &CaptureFile::dropsChanged);
+        for (const FrameRecord &f : recordedSet)
+            traffic.record(f.link, f);
+        // A poll pass goes on as ever, whatever becomes of its lines.
+        FakeTransport port;
+        port.open();
+        port.onWrite = [&port](const QByteArray &) { port.feed(reply()); };
+        LinkPoll poll(port, startUpBinding());
+        traffic.addLink(0, poll);
+        QSignalSpy results(&poll, &LinkPoll::slotFinished);
+        QVERIFY(poll.start());
+        QTRY_VERIFY_WITH_TIMEOUT(!poll.isRunning(), 5000);
+        QCOMPARE(results.at(0).at(1).value<SlotResult>().outcome, SlotOutcome::Valid);
+        const qsizetype lineCount = qsizetype(recordedSet.size()) + 2;
+        QCOMPARE(traffic.log().size(), lineCount);
+        if (!writable) {
+            QTRY_COMPARE_WITH_TIMEOUT(traffic.capture()->droppedLines(), quint64(lineCount), 2000);
+            QVERIFY(!traffic.capture()->dropReason().isEmpty());
+            TrafficWindow window(traffic);
+            QVERIFY(window.statusText().contains(QStringLiteral("8 lines dropped: ")));
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(fileLines(file).size(), lineCount, 2000);
+        const auto lines = fileLines(file);
+        QCOMPARE(drops.count(), 0);
+        QCOMPARE(lines[0].size(), 8);
+        QCOMPARE(lines[0][4], QByteArray("02 03 04 73 00 0C B5 17"));
+        QCOMPARE(lines[3][3], QByteArray("60"));
+        QVERIFY(lines[3][7].contains("Illegal data address"));
+        QCOMPARE(lines[5][1], QByteArray("1"));
+        QCOMPARE(lines[5][6], QByteArray("time-out"));
+    }
+
+    void captureFileRotates() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("traffic.tsv"));
+        const qint64 limit = 2000;
+        {
+            CaptureFile capture(path, limit);
+            const QByteArray line = QByteArray(99, 'x') + '\n';
+            for (int i = 0; i < 50; ++i) {
+                capture.append(line);
+                if (i % 10 == 9)
+                    capture.flush();
+            }
+        }
+        const qint64 current = QFileInfo(path).size();
+        const qint64 previous = QFileInfo(path + QStringLiteral(".1")).size();
+        QVERIFY(current > 0 && current <= limit);
+        QVERIFY(previous > 0 && previous <= limit);
+        QVERIFY(!QFile::exists(path + QStringLiteral(".2")));
+    }
+
+    // The table shows what the filter lets through; paused, it holds still; nothing is recorded
+    // while no one looks and no file is set.
+    void windowFiltersAndPauses_data() {
+        QTest::addColumn<int>("link");  // -1: both
+        QTest::addColumn<int>("slave"); // -1: all
+        QTest::addColumn<int>("rows");
+        QTest::newRow("all") << -1 << -1 << 6;
+        QTest::newRow("link 0") << 0 << -1 << 4;
+        QTest::newRow("slave 60") << -1 << 60 << 2;
+        QTest::newRow("link 1, slave 9") << 1 << 9 << 2;
+        QTest::newRow("link 1, slave 2") << 1 << 2 << 0;
+    }
+    void windowFiltersAndPauses() {
+        QFETCH(int, link);
+        QFETCH(int, slave);
+        QFETCH(int, rows);
+        Traffic traffic;
+        QVERIFY(!traffic.isRecording());
+        traffic.record(0, recordedSet[0]);
+        QCOMPARE(traffic.log().size(), 0);
+
+        TrafficWindow window(traffic);
+        window.show();
+        for (const FrameRecord &f : recordedSet)
+            traffic.record(f.link, f);
+        window.showOnly(link < 0 ? std::nullopt : std::optional(link),
+                        slave < 0 ? std::nullopt : std::optional(slave));
+        TrafficModel *model = window.model();
+        QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), rows, 2000);
+        model->sync(); // with nothing to show, the batch may not have run yet
+
+        auto *pause = window.findChild<QPushButton *>();
+        QVERIFY(pause);
+        QCOMPARE(pause->text(), QStringLiteral("Pause"));
+        pause->click();
+        for (const FrameRecord &f : recordedSet)
+            traffic.record(f.link, f);
+        model->sync();
+        QCOMPARE(model->rowCount(), rows);
+        QVERIFY(window.statusText().contains(QStringLiteral("6 new frames")));
+        pause->click();
+        QCOMPARE(model->rowCount(), 2 * rows);
+
+        if (rows > 0) {
+            window.table()->selectAll();
+            window.copySelection();
+            QCOMPARE(QApplication::clipboard()->text().count(u'\n'), 2 * rows);
+            QTemporaryDir dir;
+            QVERIFY(window.saveTo(dir.filePath(QStringLiteral("saved.tsv"))));
+            QCOMPARE(fileLines(dir.filePath(QStringLiteral("saved.tsv"))).size(), 2 * rows);
+        }
+        model->clear();
+        QCOMPARE(model->rowCount(), 0);
+        window.hide();
+        traffic.record(0, recordedSet[0]);
+        QCOMPARE(traffic.log().size(), 0);
+    }
+};
+
+QTEST_MAIN(TestTraffic)
+#include "test_traffic.moc"

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "framerecord.h"
+
+#include <QString>
+
+namespace traffic {
+
+// The time of silence below which a frame may run into the one before: 3.5 characters, fixed at
+// 1.75 ms for every line faster than 19200 baud.
+constexpr qint64 interFrameMicros = 1750;
+
+inline bool silenceTooShort(const modbus::FrameRecord &frame) {
+    return frame.silenceMicros >= 0 && frame.silenceMicros < interFrameMicros;
+}
+
+QString verdictName(modbus::FrameVerdict verdict);
+// The name of a Modbus exception code, empty for a code without one.
+QString exceptionName(int code);
+// What the verdict adds: registers and response time, exception code and name, byte count.
+QString verdictDetail(const modbus::FrameRecord &frame, qsizetype byteCount);
+QString directionText(modbus::FrameDirection direction);
+// Local wall-clock time with microseconds: 2026-12-08 21:40:01.123456.
+QString wallTime(qint64 wallMicros);
+// Milliseconds with three decimals; "-" when unknown.
+QString millis(qint64 micros);
+QString hexBytes(const QByteArray &bytes);
+
+// One tab-separated line, ending in a line feed: time, link, direction, slave, hex, silence in
+// ms, verdict, detail. byteCount is the frame's length before any cap on the kept bytes.
+QByteArray captureLine(const modbus::FrameRecord &frame, qsizetype byteCount);
+inline QByteArray captureLine(const modbus::FrameRecord &frame) {
+    return captureLine(frame, frame.bytes.size());
+}
+
+} // namespace traffic

@@ -1,0 +1,186 @@
+#include "trafficwindow.h"
+
+#include "capturefile.h"
+#include "celldelegate.h"
+#include "traffic.h"
+#include "trafficmodel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <numeric>
+
+namespace traffic {
+
+TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , traffic_(traffic)
+    , model_(new TrafficModel(traffic, this))
+    , table_(new QTableView(this))
+    , pause_(new QPushButton(QStringLiteral("Pause"), this))
+    , link_(new QComboBox(this))
+    , slave_(new QLineEdit(this))
+    , status_(new QLabel(this)) {
+    setObjectName(QStringLiteral("traffic"));
+    setWindowTitle(QStringLiteral("Traffic"));
+    resize(1180, 600);
+
+    pause_->setCheckable(true);
+    link_->addItems({QStringLiteral("both"), QStringLiteral("0"), QStringLiteral("1")});
+    slave_->setPlaceholderText(QStringLiteral("all"));
+    slave_->setValidator(new QIntValidator(0, 255, slave_));
+    slave_->setClearButtonEnabled(true);
+    slave_->setMaximumWidth(80);
+    auto *clear = new QPushButton(QStringLiteral("Clear"), this);
+    auto *save = new QPushButton(QStringLiteral("Save…"), this);
+
+    auto *bar = new QHBoxLayout;
+    bar->addWidget(pause_);
+    bar->addWidget(new QLabel(QStringLiteral("Link:"), this));
+    bar->addWidget(link_);
+    bar->addWidget(new QLabel(QStringLiteral("Slave:"), this));
+    bar->addWidget(slave_);
+    bar->addWidget(clear);
+    bar->addWidget(save);
+    bar->addStretch();
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(table_);
+    layout->addWidget(status_);
+
+    table_->setModel(model_);
+    table_->setItemDelegate(new CellDelegate(table_));
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table_->setWordWrap(false);
+    table_->verticalHeader()->hide();
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const int widths[] = {26, 10, 4, 4, 10, 32, 5, 9};
+    for (int column = 0; column < int(std::size(widths)); ++column)
+        table_->setColumnWidth(column, widths[column] * digit + 12);
+
+    // Follow the newest row while the view is at the bottom.
+    QScrollBar *scroll = table_->verticalScrollBar();
+    connect(scroll, &QScrollBar::valueChanged, this,
+            [this, scroll](int value) { following_ = value == scroll->maximum(); });
+    connect(scroll, &QScrollBar::rangeChanged, this, [this, scroll](int, int maximum) {
+        if (following_)
+            scroll->setValue(maximum);
+    });
+
+    connect(pause_, &QPushButton::toggled, this, [this](bool paused) {
+        pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        model_->setPaused(paused);
+    });
+    connect(link_, &QComboBox::currentIndexChanged, this, &TrafficWindow::applyFilter);
+    connect(slave_, &QLineEdit::textChanged, this, &TrafficWindow::applyFilter);
+    connect(clear, &QPushButton::clicked, model_, &TrafficModel::clear);
+    connect(save, &QPushButton::clicked, this, &TrafficWindow::chooseSaveFile);
+    auto *copy = new QShortcut(QKeySequence::Copy, table_);
+    copy->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(copy, &QShortcut::activated, this, &TrafficWindow::copySelection);
+    connect(model_, &TrafficModel::heldBackChanged, this, &TrafficWindow::showStatus);
+    if (CaptureFile *capture = traffic_.capture())
+        connect(capture, &CaptureFile::dropsChanged, this, &TrafficWindow::showStatus);
+    showStatus();
+}
+
+void TrafficWindow::showOnly(std::optional<int> link, std::optional<int> slave) {
+    link_->setCurrentIndex(link ? *link + 1 : 0);
+    slave_->setText(slave ? QString::number(*slave) : QString());
+}
+
+void TrafficWindow::applyFilter() {
+    const int link = link_->currentIndex() - 1;
+    bool ok = false;
+    const int slave = slave_->text().toInt(&ok);
+    model_->setFilter(link >= 0 ? std::optional(link) : std::nullopt,
+                      ok ? std::optional(slave) : std::nullopt);
+    following_ = true;
+    table_->scrollToBottom();
+}
+
+void TrafficWindow::copySelection() {
+    std::vector<int> rows;
+    for (const QModelIndex &index : table_->selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    if (!rows.empty())
+        QApplication::clipboard()->setText(QString::fromUtf8(model_->lines(rows)));
+}
+
+void TrafficWindow::chooseSaveFile() {
+    // Not modal in a nested loop: the dialog answers through its signal.
+    auto *dialog = new QFileDialog(this, QStringLiteral("Save traffic"), QString(),
+                                   QStringLiteral("Traffic (*.tsv *.txt);;All files (*)"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("tsv"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, &TrafficWindow::saveTo);
+    dialog->open();
+}
+
+bool TrafficWindow::saveTo(const QString &path) {
+    std::vector<int> rows(std::size_t(model_->rowCount()));
+    std::iota(rows.begin(), rows.end(), 0);
+    QSaveFile file(path);
+    const bool saved =
+        file.open(QIODevice::WriteOnly) && file.write(model_->lines(rows)) >= 0 && file.commit();
+    saveError_ =
+        saved ? QString() : QStringLiteral("Could not save %1: %2").arg(path, file.errorString());
+    showStatus();
+    return saved;
+}
+
+QString TrafficWindow::statusText() const {
+    QStringList parts;
+    if (model_->isPaused())
+        parts << QStringLiteral("Paused: %1 new frames not shown").arg(model_->heldBack());
+    if (const CaptureFile *capture = traffic_.capture()) {
+        if (capture->droppedLines() > 0)
+            parts << QStringLiteral("%1 lines dropped: %2")
+                         .arg(capture->droppedLines())
+                         .arg(capture->dropReason());
+        else
+            parts << QStringLiteral("Capturing to %1").arg(capture->path());
+    }
+    if (!saveError_.isEmpty())
+        parts << saveError_;
+    return parts.join(QStringLiteral(" · "));
+}
+
+void TrafficWindow::showStatus() {
+    status_->setText(statusText());
+}
+
+void TrafficWindow::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    if (!watching_)
+        traffic_.watch(true);
+    watching_ = true;
+}
+
+void TrafficWindow::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    if (watching_)
+        traffic_.watch(false);
+    watching_ = false;
+}
+
+} // namespace traffic

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QWidget>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace traffic {
+
+class Traffic;
+class TrafficModel;
+
+// The live table of a station's traffic, a top-level window of its own. It follows the newest
+// row until the operator scrolls up, and again once scrolled back to the bottom. The log records
+// only while this window is shown (or a capture file is set).
+class TrafficWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit TrafficWindow(Traffic &traffic, QWidget *parent = nullptr);
+
+    TrafficModel *model() const { return model_; }
+    QTableView *table() const { return table_; }
+    // Shows one link and slave, or everything.
+    void showOnly(std::optional<int> link, std::optional<int> slave);
+    void copySelection();
+    // Writes the shown rows, in the capture file's format; false with the reason in the status.
+    bool saveTo(const QString &path);
+    QString statusText() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void applyFilter();
+    void chooseSaveFile();
+    void showStatus();
+
+    Traffic &traffic_;
+    TrafficModel *model_;
+    QTableView *table_;
+    QPushButton *pause_;
+    QComboBox *link_;
+    QLineEdit *slave_;
+    QLabel *status_;
+    QString saveError_;
+    bool following_ = true;
+    bool watching_ = false;
+};
+
+} // namespace traffic
