@@ -80,6 +80,9 @@ private slots:
         QTest::newRow("count 300") << "2"
                                    << "1139"
                                    << "300" << false << 0 << 0 << 0;
+        QTest::newRow("start 65536") << "2"
+                                     << "65536"
+                                     << "12" << false << 0 << 0 << 0;
         QTest::newRow("start 70000") << "2"
                                      << "70000"
                                      << "12" << false << 0 << 0 << 0;
