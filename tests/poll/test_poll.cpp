@@ -377,7 +377,7 @@ private slots:
         const QByteArray good = replyTo(QByteArray::fromHex("02030473000C"));
         QByteArray garbled = good;
         garbled[7] = char(garbled[7] ^ 0x01);
-        const qint64 gap = line.interFrame.count();
+        const qint64 gap = 1'750'000; // 3.5 characters, fixed above 19200 baud
         const qint64 settle = line.settle.count();
         QTest::newRow("valid") << good << QByteArray() << -1 << false << gap
                                << QStringLiteral("Request Valid Request Valid");
@@ -408,8 +408,10 @@ private slots:
         port->onWrite = [&](const QByteArray &r) {
             if (r[0] == char(60))
                 return port->feed(replyTo(r));
+            // Slave 2 answers once the request has left the wire, as on a real line: the
+            // silence then runs from its reply, not from the station's own request.
             if (!answer.isEmpty())
-                port->feed(answer);
+                QTimer::singleShot(5, port, [&] { port->feed(answer); });
             if (!late.isEmpty())
                 QTimer::singleShot(testTimeoutMs + lateMs, port, [&] { port->feed(late); });
         };
@@ -444,7 +446,7 @@ private slots:
         const auto second = std::find_if(records.rbegin(), records.rend(), [](const auto &r) {
             return r.verdict == FrameVerdict::Request;
         });
-        QVERIFY(second->silenceMicros >= line.interFrame.count() / 1000);
+        QVERIFY(second->silenceMicros >= 1750); // 3.5 characters at 38400 baud
     }
 
     // Slave 2's reply as adapters hand it over, behind what may come ahead of it.
