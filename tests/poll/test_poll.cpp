@@ -7,7 +7,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <map>
+
+Q_DECLARE_METATYPE(LineSettings)
 
 using namespace modbus;
 
@@ -367,6 +370,27 @@ private slots:
     }
 
     // Slot 0 (slave 2) answers as the row says, slot 1 (slave 60) at once.
+    // Character time and the silence that ends a frame, from the line's settings: 3.5 characters,
+    // but a fixed 1.75 ms above 19200 baud. Microseconds, to within one.
+    void lineTimingFollowsTheLineSettings_data() {
+        QTest::addColumn<LineSettings>("settings");
+        QTest::addColumn<double>("characterMicros");
+        QTest::addColumn<double>("silenceMicros");
+        QTest::newRow("38400 8N1") << LineSettings{} << 260.417 << 1750.0;
+        QTest::newRow("19200 8N1") << LineSettings{19200} << 520.833 << 1822.917;
+        QTest::newRow("9600 8E1") << LineSettings{9600, 8, true} << 1145.833 << 4010.417;
+        QTest::newRow("9600 8N2") << LineSettings{9600, 8, false, 2} << 1145.833 << 4010.417;
+    }
+    void lineTimingFollowsTheLineSettings() {
+        QFETCH(LineSettings, settings);
+        QFETCH(double, characterMicros);
+        QFETCH(double, silenceMicros);
+        const LineTiming t = lineTiming(settings);
+        QVERIFY(std::abs(t.character.count() / 1000.0 - characterMicros) < 1);
+        QVERIFY(std::abs(t.interFrame.count() / 1000.0 - silenceMicros) < 1);
+        QVERIFY(std::abs(t.frame(8).count() / 1000.0 - 8 * characterMicros) < 1);
+    }
+
     void nextRequestWaitsForAQuietLine_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("late"); // fed lateMs after slot 0's time-out
