@@ -155,6 +155,29 @@ private slots:
         QCOMPARE(check.values, (std::vector<std::uint16_t>{10, 20, 30}));
     }
 
+    // Bytes ending in a frame shaped as the polled slave's reply, but with a wrong CRC, end the
+    // wait early; anything else does not.
+    void garbledReply_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("garbled");
+        QByteArray bad = reply(2, {1, 2, 3});
+        bad[4] = char(bad[4] ^ 0x01);
+        QByteArray foreign = reply(9, {1, 2, 3});
+        foreign[4] = char(foreign[4] ^ 0x01);
+        QTest::newRow("polled slave, bad crc") << bad << true;
+        QTest::newRow("after noise") << QByteArray::fromHex("55") + bad << true;
+        QTest::newRow("another slave, bad crc") << foreign << false;
+        QTest::newRow("valid") << reply(2, {1, 2, 3}) << false;
+        QTest::newRow("one byte short") << bad.first(bad.size() - 1) << false;
+        QTest::newRow("wrong byte count")
+            << withCrc(QByteArray::fromHex("020307000100020003")) << false;
+    }
+    void garbledReply() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, garbled);
+        QCOMPARE(endsWithGarbledReply(bytes, startUp), garbled);
+    }
+
     void exceptionReply() {
         const auto check = checkReply(withCrc(QByteArray::fromHex("028302")), startUp);
         QCOMPARE(check.status, ReplyStatus::Exception);
