@@ -154,6 +154,9 @@ private slots:
         QTest::newRow("valid, after 10 ms") << "valid" << V({Request, Valid}) << 1;
         QTest::newRow("exception") << "exception" << V({Request, Exception}) << 1;
         QTest::newRow("bad crc") << "bad crc" << V({Request, BadCrc}) << 1;
+        // Not followed by silence: the wait runs out, and the record still says why.
+        QTest::newRow("bad crc, then a byte")
+            << "bad crc + byte" << V({Request, BadCrc, TimeOut}) << 0;
         QTest::newRow("wrong slave") << "wrong slave" << V({Request, WrongSlave, TimeOut}) << 0;
         QTest::newRow("late") << "late" << V({Request, TimeOut, Late}) << 1;
         QTest::newRow("echo") << "echo" << V({Request, Echo, Valid}) << 1;
@@ -183,6 +186,8 @@ private slots:
                 port.feed(withCrc(QByteArray::fromHex("028302")));
             else if (script == "bad crc")
                 port.feed(reply(false));
+            else if (script == "bad crc + byte")
+                port.feed(reply(false) + QByteArray::fromHex("55"));
             else if (script == "wrong slave")
                 port.feed(reply(true, 5));
             else if (script == "late")
