@@ -23,56 +23,10 @@ for tool in Xvfb xdotool; do
     command -v "$tool" >/dev/null || { echo "trend: needs $tool" >&2; exit 2; }
 done
 
-work=$(mktemp -d)
-pids=()
-stop_pid() {
-    kill -TERM "$1" 2>/dev/null || return 0
-    for _ in $(seq 50); do
-        kill -0 "$1" 2>/dev/null || return 0
-        sleep 0.1
-    done
-    kill -KILL "$1" 2>/dev/null || true
-}
-cleanup() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[$i]}"; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-wait_until() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.1
-    done
-}
-rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
-cpu_ticks() {
-    local stat
-    stat=$(<"/proc/$1/stat")
-    stat=${stat##*) }
-    awk '{ print $12 + $13 }' <<<"$stat"
-}
-cpu_share() {
-    local t0 s0
-    t0=$(cpu_ticks "$1")
-    s0=$(date +%s.%N)
-    sleep "$2"
-    awk -v d="$(($(cpu_ticks "$1") - t0))" -v hz="$(getconf CLK_TCK)" -v a="$s0" \
-        -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", 100 * d / hz / (b - a) }'
-}
-mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-
-display=
-for n in $(seq 90 199); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "trend: no free display" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_until 20 test -S "/tmp/.X11-unix/X$display" || { echo "trend: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$display
+root=$(cd "$(dirname "$0")/.." && pwd)
+name=trend
+source "$root/bench/common/session.sh"
+start_xvfb
 
 "$sim" --dir "$work" >"$work/sim.out" 2>&1 &
 pids+=($!)
