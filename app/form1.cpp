@@ -7,6 +7,7 @@
 #include "diagnostics.h"
 #include "failurepage.h"
 #include "listboxstyle.h"
+#include "numbers.h"
 #include "portkeeper.h"
 #include "progressbar.h"
 #include "qserialtransport.h"
@@ -370,10 +371,11 @@ traffic::TrafficWindow *Form1::showTraffic(std::optional<std::pair<int, int>> sl
     if (!trafficWindow_)
         trafficWindow_ = new traffic::TrafficWindow(*traffic_, this);
     if (slot) {
+        // The slave as the poll reads it from the box.
         const auto &ids = slot->first == 0 ? txtaID : txtaID1;
-        bool ok = false;
-        const int slave = ids[slot->second]->text().toInt(&ok);
-        trafficWindow_->showOnly(slot->first, ok ? std::optional(slave) : std::nullopt);
+        const auto number = modbus::strictNumber(ids[slot->second]->text());
+        const auto slave = number ? modbus::roundToInt32(*number) : std::nullopt;
+        trafficWindow_->showOnly(slot->first, slave ? std::optional<int>(*slave) : std::nullopt);
     }
     trafficWindow_->show();
     trafficWindow_->raise();
