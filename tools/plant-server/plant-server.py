@@ -58,7 +58,11 @@ def make_handler(state, echo):
         def do_GET(self):
             path, _, query = self.path.partition("?")
             if echo:
-                print(f"GET {self.path}\t{dta_value(query) or ''}", flush=True)
+                # One write per line: print() from two handler threads can interleave a line
+                # with its own line break.
+                with state.lock:
+                    sys.stdout.write(f"GET {self.path}\t{dta_value(query) or ''}\n")
+                    sys.stdout.flush()
             if path != ENDPOINT:
                 self.reply(404, "<html><body><h1>404 Not Found</h1></body></html>")
                 return
