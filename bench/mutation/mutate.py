@@ -6,11 +6,13 @@ the tree (tracked and untracked, not ignored) to a scratch folder, builds the fa
 once, and then, one mutant at a time, plants the fault in the copy, rebuilds, runs the fast tests
 until one fails, and takes the fault out again. The working tree is never touched.
 
-    bench/mutation/mutate.py [--scratch DIR] [--only ID[,ID...]] [--jobs N]
+    bench/mutation/mutate.py [--scratch DIR] [--only ID[,ID...]] [--jobs N] [--no-slow]
 
 Prints one line per mutant (killed by which test, survived, equivalent, stillborn when the mutant
-does not compile, or stale when its text is no longer in the code) and the kill ratio of the
-non-equivalent mutants that compiled.
+does not compile, or stale when its text is no longer in the code) and the kill ratios of the
+non-equivalent mutants that compiled: by the fast tests, and with the slow tests (end-to-end over
+pseudo-terminals) run against the fast tests' survivors; each for the mutants written from the code
+alone by someone who had not read its tests ("origin: independent ...") apart from the rest.
 """
 import argparse
 import os
@@ -35,6 +37,11 @@ class Mutant:
     replace: str = ""
     tests: list = field(default_factory=list)
     equivalent: str = ""
+    origin: str = "authors"
+
+    @property
+    def independent(self):
+        return self.origin.startswith("independent")
 
 
 def unescape(text):
@@ -44,7 +51,7 @@ def unescape(text):
 
 def read_list(path):
     """Blocks of `key: value` lines; a block starts with `[id] what`."""
-    fast, mutants, current = [], [], None
+    tiers, mutants, current = {"fast": [], "slow": []}, [], None
     for number, raw in enumerate(path.read_text().splitlines(), 1):
         line = raw.rstrip("\n")
         if not line.strip() or line.lstrip().startswith("#"):
@@ -59,16 +66,16 @@ def read_list(path):
             sys.exit(f"{path}:{number}: expected `key: value`")
         key, value = key.strip(), value[1:] if value.startswith(" ") else value
         if current is None:
-            if key != "fast":
+            if key not in tiers:
                 sys.exit(f"{path}:{number}: `{key}` before the first mutant")
-            fast = value.split()
-        elif key in ("file", "find", "replace", "equivalent"):
+            tiers[key] = value.split()
+        elif key in ("file", "find", "replace", "equivalent", "origin"):
             setattr(current, key, unescape(value) if key in ("find", "replace") else value)
         elif key == "tests":
             current.tests = value.split()
         else:
             sys.exit(f"{path}:{number}: unknown key `{key}`")
-    return fast, mutants
+    return tiers["fast"], tiers["slow"], mutants
 
 
 def run(cmd, cwd, timeout, env=None):
@@ -98,26 +105,27 @@ def copy_tree(scratch):
 
 
 class Bench:
-    def __init__(self, scratch, fast, jobs):
+    def __init__(self, scratch, fast, slow, jobs):
         self.src = copy_tree(scratch)
         self.build = self.src / "build"
-        self.fast = fast
         self.jobs = jobs
         self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", CCACHE_BASEDIR=str(self.src))
         launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
         code, out = run(["cmake", "-S", self.src, "-B", self.build, "-DCMAKE_BUILD_TYPE=Release",
-                         "-DRTU_STATION_TOOLS=OFF", *launcher], ROOT, 600, self.env)
+                         # The end-to-end tests need the plant simulator: tools are built too.
+                         "-DRTU_STATION_TOOLS=ON", *launcher], ROOT, 600, self.env)
         if code != 0:
             sys.exit("configure failed:\n" + out)
-        self.targets = self.known_targets()
+        self.targets = self.known_targets(fast)
+        self.slow = self.known_targets(slow)
 
-    def known_targets(self):
+    def known_targets(self, wanted):
         code, out = run(["cmake", "--build", self.build, "--target", "help"], ROOT, 120)
         names = {line.split()[1] for line in out.splitlines() if line.startswith("... ")}
-        missing = [t for t in self.fast if t not in names]
+        missing = [t for t in wanted if t not in names]
         if missing:
-            print(f"fast tests not in this build (left out): {' '.join(missing)}")
-        return [t for t in self.fast if t in names]
+            print(f"tests not in this build (left out): {' '.join(missing)}")
+        return [t for t in wanted if t in names]
 
     def compile(self, targets=None):
         return run(["cmake", "--build", self.build, "-j", str(self.jobs), "--target",
@@ -135,72 +143,93 @@ class Bench:
         return None
 
 
+def ratio_line(label, mutants, verdicts, killed_by):
+    counted = [m for m in mutants if verdicts[m.ident] in ("killed", "survived")]
+    killed = [m for m in counted if verdicts[m.ident] == "killed" and killed_by[m.ident] in killed_by["tiers"]]
+    ratio = 100.0 * len(killed) / len(counted) if counted else 0.0
+    return f"{label}: {len(killed)}/{len(counted)} = {ratio:.1f} %"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--scratch", default="/tmp/rtu-station-mutation")
     parser.add_argument("--only", default="")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--list", default=str(HERE / "mutants.txt"))
+    parser.add_argument("--no-slow", action="store_true",
+                        help="do not run the slow tests against the fast tests' survivors")
     args = parser.parse_args()
 
-    fast, mutants = read_list(Path(args.list))
+    fast, slow, mutants = read_list(Path(args.list))
     if args.only:
         wanted = set(args.only.split(","))
         mutants = [m for m in mutants if m.ident in wanted]
     scratch = Path(args.scratch)
     scratch.mkdir(parents=True, exist_ok=True)
-    bench = Bench(scratch, fast, args.jobs)
+    bench = Bench(scratch, fast, [] if args.no_slow else slow, args.jobs)
 
-    code, out = bench.compile()
+    code, out = bench.compile(bench.targets + bench.slow)
     if code != 0:
         sys.exit("the unmutated tree does not build:\n" + out[-4000:])
-    if failing := bench.test(bench.targets):
+    if failing := bench.test(bench.targets + bench.slow):
         sys.exit(f"the unmutated tree fails {failing}: mend that first")
 
     tally = {"killed": 0, "survived": 0, "equivalent": 0, "stillborn": 0, "stale": 0}
+    verdicts, tier_of = {}, {}
     survivors = []
     started = time.monotonic()
     for m in mutants:
         path = bench.src / m.file
         text = path.read_text() if path.is_file() else ""
         hits = text.count(m.find) if m.find else 0
+        tier = ""
         if hits != 1:
             verdict = "stale"
             detail = f"{'not found' if hits == 0 else f'{hits} places'} in {m.file}: update the list"
         else:
             path.write_text(text.replace(m.find, m.replace))
             try:
-                # The likely killers are built and run first; the rest only when they pass.
+                # The likely killers are built and run first, the other fast tests only when they
+                # pass, the slow ones only for a survivor of all the fast ones.
                 first = [t for t in m.tests if t in bench.targets]
                 rest = [t for t in bench.targets if t not in first]
                 killer, code = None, 0
-                for group in (first, rest):
+                for name, group in (("fast", first), ("fast", rest), ("slow", bench.slow)):
                     if not group or killer:
                         continue
                     code, out = bench.compile(group)
                     if code != 0:
                         break
                     killer = bench.test(group)
+                    tier = name
                 if code != 0:
                     verdict, detail = "stillborn", "does not compile"
                 elif killer:
-                    verdict, detail = "killed", f"by {killer}"
+                    verdict, detail = "killed", f"by {killer}" + (" (slow)" if tier == "slow" else "")
                 elif m.equivalent:
                     verdict, detail = "equivalent", m.equivalent
                 else:
-                    verdict, detail = "survived", "no fast test failed"
+                    verdict, detail = "survived", "no test failed"
                     survivors.append(m)
             finally:
                 path.write_text(text)
         tally[verdict] += 1
-        print(f"{verdict:10} {m.ident:28} {m.what} — {detail}", flush=True)
+        verdicts[m.ident], tier_of[m.ident] = verdict, tier
+        origin = "independent" if m.independent else "authors"
+        print(f"{verdict:10} {m.ident:28} [{origin}] {m.what} — {detail}", flush=True)
 
-    counted = tally["killed"] + tally["survived"]
-    ratio = 100.0 * tally["killed"] / counted if counted else 0.0
     print()
-    print(", ".join(f"{n} {k}" for k, n in tally.items()))
-    print(f"kill ratio {tally['killed']}/{counted} = {ratio:.1f} % "
-          f"({time.monotonic() - started:.0f} s)")
+    print(", ".join(f"{n} {k}" for k, n in tally.items()) +
+          f" ({time.monotonic() - started:.0f} s)")
+    groups = (("independently written", [m for m in mutants if m.independent]),
+              ("written by the code's authors", [m for m in mutants if not m.independent]),
+              ("all", mutants))
+    for label, group in groups:
+        if not group:
+            continue
+        for tiers, how in ((("fast",), "fast tests"), (("fast", "slow"), "with the slow tests")):
+            killed_by = dict(tier_of, tiers=tiers)
+            print("kill ratio, " + ratio_line(f"{label}, {how}", group, verdicts, killed_by))
     for m in survivors:
         print(f"survivor: {m.ident}: {m.what}")
     bench.compile()  # leave the scratch build matching the unmutated copy
