@@ -267,6 +267,18 @@ void Form1::wire() {
     connect(Timer3, &QTimer::timeout, this, &Form1::reopenLostPorts);
     connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
     wireDiagnostics();
+    for (int link = 0; link < 2; ++link) {
+        // The address column and the headers name what was read, not what the boxes say now.
+        connect(polls_[link], &modbus::LinkPoll::slotFinished, this,
+                [this, link](int slot, const modbus::SlotResult &result) {
+                    if (result.outcome == modbus::SlotOutcome::Valid)
+                        labelBlock(*tabel, result.request.start, result.request.count);
+                    if (result.outcome == modbus::SlotOutcome::Valid ||
+                        result.outcome == modbus::SlotOutcome::Exception ||
+                        result.outcome == modbus::SlotOutcome::NoReply)
+                        labelSlave(*tabel, firstSlotColumn(link) + slot, result.request.slave);
+                });
+    }
     wireTrends();
     wireTraffic();
 
