@@ -113,8 +113,10 @@ Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidg
         polls_[link] = createPoll(link, link == 0 ? *MSComm : *MSComm1);
         polls_[link]->setReplyTimeout(options.replyTimeoutMs);
     }
+    snapshotWriter_ =
+        new scan::SnapshotWriter(csvPath_, options.writeSnapshot, options.snapshotStuckMs, this);
+    scan::showWritesIn(*txtPrint, *snapshotWriter_);
     wire();
-    scan::removeSnapshotTemporaries(csvPath_); // left by a write that a kill cut short
     if (serverProblem_)
         qWarning("rtu-station: RTU_STATION_SERVER \"%s\" is refused, \"GGO\" sends nothing: %s",
                  qPrintable(server_), qPrintable(*serverProblem_));
@@ -476,7 +478,7 @@ void Form1::takeSnapshot() {
         [this](int column) {
             return tabel->cellText(scan::snapshotRow, column).value_or(QString());
         },
-        *txtPrint, csvPath_);
+        *txtPrint, *snapshotWriter_);
 }
 
 void Form1::resizeEvent(QResizeEvent *event) {
