@@ -290,7 +290,10 @@ void Form1::wire() {
     connect(Command3, &QPushButton::clicked, WebBrowser1, &BrowserPane::reload);
     connect(WebBrowser1, &BrowserPane::progressChange, this, [this](int progress, int progressMax) {
         applyProgress(*ProgressBar1, *Label5, progress, progressMax);
+        applyLoadFailure(*Label5, WebBrowser1->lastFailure());
     });
+    connect(WebBrowser1, &BrowserPane::loadFailed, this,
+            [this](const QString &, const QString &reason) { applyLoadFailure(*Label5, reason); });
 }
 
 void Form1::wireDiagnostics() {
