@@ -53,8 +53,10 @@ void Diagnostics::markStale(int link, int slot, int freshRows) {
 
 void Diagnostics::showTooltips(int link, int slot) {
     const Link &l = links_[link];
-    const QString text =
-        modbus::describeSlot(stats_[link][slot], l.ids[slot]->text(), l.boxes[slot]->isChecked());
+    const modbus::SlotStats &stats = stats_[link][slot];
+    // The counts name the slave they came from, which the box may no longer hold.
+    const QString slave = stats.slave >= 0 ? QString::number(stats.slave) : l.ids[slot]->text();
+    const QString text = modbus::describeSlot(stats, slave, l.boxes[slot]->isChecked());
     l.boxes[slot]->setToolTip(text);
     if (QTableWidgetItem *header = grid_.item(0, l.firstColumn + slot))
         header->setToolTip(text);

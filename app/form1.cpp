@@ -113,8 +113,10 @@ Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidg
         polls_[link] = createPoll(link, link == 0 ? *MSComm : *MSComm1);
         polls_[link]->setReplyTimeout(options.replyTimeoutMs);
     }
+    snapshotWriter_ =
+        new scan::SnapshotWriter(csvPath_, options.writeSnapshot, options.snapshotStuckMs, this);
+    scan::showWritesIn(*txtPrint, *snapshotWriter_);
     wire();
-    scan::removeSnapshotTemporaries(csvPath_); // left by a write that a kill cut short
     if (serverProblem_)
         qWarning("rtu-station: RTU_STATION_SERVER \"%s\" is refused, \"GGO\" sends nothing: %s",
                  qPrintable(server_), qPrintable(*serverProblem_));
@@ -267,6 +269,18 @@ void Form1::wire() {
     connect(Timer3, &QTimer::timeout, this, &Form1::reopenLostPorts);
     connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
     wireDiagnostics();
+    for (int link = 0; link < 2; ++link) {
+        // The address column and the headers name what was read, not what the boxes say now.
+        connect(polls_[link], &modbus::LinkPoll::slotFinished, this,
+                [this, link](int slot, const modbus::SlotResult &result) {
+                    if (result.outcome == modbus::SlotOutcome::Valid)
+                        labelBlock(*tabel, result.request.start, result.request.count);
+                    if (result.outcome == modbus::SlotOutcome::Valid ||
+                        result.outcome == modbus::SlotOutcome::Exception ||
+                        result.outcome == modbus::SlotOutcome::NoReply)
+                        labelSlave(*tabel, firstSlotColumn(link) + slot, result.request.slave);
+                });
+    }
     wireTrends();
     wireTraffic();
 
@@ -276,7 +290,10 @@ void Form1::wire() {
     connect(Command3, &QPushButton::clicked, WebBrowser1, &BrowserPane::reload);
     connect(WebBrowser1, &BrowserPane::progressChange, this, [this](int progress, int progressMax) {
         applyProgress(*ProgressBar1, *Label5, progress, progressMax);
+        applyLoadFailure(*Label5, WebBrowser1->lastFailure());
     });
+    connect(WebBrowser1, &BrowserPane::loadFailed, this,
+            [this](const QString &, const QString &reason) { applyLoadFailure(*Label5, reason); });
 }
 
 void Form1::wireDiagnostics() {
@@ -464,7 +481,7 @@ void Form1::takeSnapshot() {
         [this](int column) {
             return tabel->cellText(scan::snapshotRow, column).value_or(QString());
         },
-        *txtPrint, csvPath_);
+        *txtPrint, *snapshotWriter_);
 }
 
 void Form1::resizeEvent(QResizeEvent *event) {

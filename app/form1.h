@@ -1,6 +1,7 @@
 #pragma once
 
 #include "poll.h"
+#include "snapshotwriter.h"
 
 #include <QByteArrayView>
 
@@ -38,6 +39,8 @@ class TrafficWindow;
 struct Form1Options {
     QString csvPath; // empty: mwRARE.csv beside the program
     int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
+    scan::WriteFunction writeSnapshot = {}; // empty: the real file write
+    int snapshotStuckMs = scan::SnapshotWriter::defaultStuckMs;
 };
 
 // The station's one window. It holds the controls under their own names and wires them to the
@@ -84,6 +87,7 @@ public:
     PortKeeper *portKeeper(int link) const { return keepers_[link]; }
     trend::Trends *trends() const { return trends_; }
     QString csvPath() const { return csvPath_; }
+    scan::SnapshotWriter *snapshotWriter() const { return snapshotWriter_; }
     traffic::Traffic *traffic() const { return traffic_; }
     // Opens or raises the traffic window; from a slot's header, showing that slot's slave.
     traffic::TrafficWindow *showTraffic(std::optional<std::pair<int, int>> slot = std::nullopt);
@@ -129,6 +133,7 @@ private:
     std::array<PortKeeper *, 2> keepers_{};
     trend::Trends *trends_ = nullptr;
     QString csvPath_;
+    scan::SnapshotWriter *snapshotWriter_ = nullptr;
     // RTU_STATION_SERVER, read and checked once at start-up.
     QString server_;
     std::optional<QString> serverProblem_;

@@ -262,6 +262,7 @@ void LinkPoll::endWait(SlotResult result, bool settled) {
     quiet_.stop();
     if (result.outcome != SlotOutcome::Valid)
         binding_.setColour(slot_, SlotColour::TimedOut);
+    result.request = request_;
     emit slotFinished(slot_, result);
     nextSlot();
 }

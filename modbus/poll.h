@@ -33,7 +33,8 @@ struct SlotResult {
     std::uint8_t exceptionCode = 0;
     qint64 responseMicros = 0; // request written to reply complete
     int values = 0;            // Valid: registers the reply carried
-    // Valid: what was asked, and the values in register order.
+    // What was asked of the slave (every outcome that sent a request); Valid: the values in
+    // register order.
     ReadRequest request{};
     std::vector<std::uint16_t> registers{};
 };

@@ -16,6 +16,13 @@ QString when(const QDateTime &t) {
 } // namespace
 
 void countSlot(SlotStats &stats, const SlotResult &result, const QDateTime &now) {
+    const bool sent = result.outcome == SlotOutcome::Valid ||
+                      result.outcome == SlotOutcome::Exception ||
+                      result.outcome == SlotOutcome::NoReply;
+    if (sent && stats.slave != result.request.slave) {
+        stats = {};
+        stats.slave = result.request.slave;
+    }
     switch (result.outcome) {
     case SlotOutcome::Disabled:
     case SlotOutcome::NotSent:

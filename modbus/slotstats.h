@@ -9,6 +9,7 @@ namespace modbus {
 
 // What one slave slot has done since the station started or its counts were reset.
 struct SlotStats {
+    int slave = -1; // whose counts these are; -1 before the first request
     quint64 requests = 0;
     quint64 valid = 0;
     quint64 timeouts = 0;
@@ -30,7 +31,8 @@ struct SlotStats {
     }
 };
 
-// Counts one slot's turn; turns that sent nothing leave the counts alone.
+// Counts one slot's turn; turns that sent nothing leave the counts alone. A request to another
+// slave than the counts belong to starts them afresh.
 void countSlot(SlotStats &stats, const SlotResult &result, const QDateTime &now);
 
 // Counts bytes that came after one of the slot's time-outs.

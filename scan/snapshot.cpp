@@ -5,6 +5,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,19 +16,53 @@ namespace scan {
 namespace {
 
 constexpr int suffixLength = 6;
+constexpr QLatin1StringView marker(".rtu-station-");
 
 QString systemError(const char *step, int error) {
     return QStringLiteral("%1: %2").arg(QLatin1StringView(step),
                                         QString::fromLocal8Bit(std::strerror(error)));
 }
 
-QByteArray temporaryName(const QByteArray &path) {
+// "DIR/.NAME.rtu-station-PID-" for the file DIR/NAME: hidden, and named after the program and
+// the process, so that nobody else's file is ever taken for one of ours.
+QString temporaryPrefix(const QString &path, qint64 pid) {
+    const QFileInfo file(path);
+    return file.dir().filePath(u'.' + file.fileName() + marker + QString::number(pid) + u'-');
+}
+
+QByteArray temporaryName(const QByteArray &target) {
     static constexpr char letters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray name = path + '.';
+    QByteArray name = QFile::encodeName(temporaryPrefix(QFile::decodeName(target), ::getpid()));
     for (int i = 0; i < suffixLength; ++i)
         name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
     return name;
+}
+
+// The file a link points to, followed to its end; the path itself when it is no link.
+QString followLinks(const QString &path) {
+    QFileInfo file(path);
+    for (int hops = 0; file.isSymLink() && hops < 40; ++hops)
+        file = QFileInfo(file.symLinkTarget());
+    return file.filePath();
+}
+
+// A file that is there and may not be written is never replaced: renaming over it would need
+// only the folder's permission, not the file's.
+std::optional<QString> refusedAsReadOnly(const QByteArray &target) {
+    struct stat st {};
+    if (::stat(target.constData(), &st) != 0)
+        return std::nullopt;
+    if ((st.st_mode & 0222) == 0)
+        return QStringLiteral("the file is read-only (mode %1)")
+            .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    if (::access(target.constData(), W_OK) != 0)
+        return systemError("the file may not be written", errno);
+    return std::nullopt;
+}
+
+bool processAlive(qint64 pid) {
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 // Writes all bytes, then syncs them to the device; on failure, the step and errno.
@@ -95,8 +130,11 @@ QString snapshotLine(const std::function<QString(int column)> &cell) {
 }
 
 std::optional<QString> writeSnapshotFile(const QString &path, const QString &line) {
-    const QByteArray target = QFile::encodeName(path);
+    // Through a link the target is replaced in its own folder, and the link stays a link.
+    const QByteArray target = QFile::encodeName(followLinks(path));
     const QByteArray bytes = line.toLatin1() + "\r\n";
+    if (const auto readOnly = refusedAsReadOnly(target))
+        return readOnly;
     bool refused = false;
     const auto failure = replaceAtomically(target, bytes, refused);
     if (!failure || !refused)
@@ -106,25 +144,37 @@ std::optional<QString> writeSnapshotFile(const QString &path, const QString &lin
     return std::nullopt;
 }
 
-bool isSnapshotTemporary(const QString &path, const QString &fileName) {
-    const QString base = QFileInfo(path).fileName() + u'.';
-    if (fileName.size() != base.size() + suffixLength || !fileName.startsWith(base))
-        return false;
-    for (const QChar c : QStringView(fileName).sliced(base.size()))
+std::optional<qint64> snapshotTemporaryOwner(const QString &path, const QString &fileName) {
+    const QString prefix = QFileInfo(temporaryPrefix(path, 0)).fileName().chopped(2); // "…-0-"
+    if (!fileName.startsWith(prefix))
+        return std::nullopt;
+    const QStringView rest = QStringView(fileName).sliced(prefix.size());
+    const qsizetype dash = rest.indexOf(u'-');
+    if (dash < 1 || rest.size() - dash - 1 != suffixLength)
+        return std::nullopt;
+    for (const QChar c : rest.first(dash))
+        if (!c.isDigit() || c.unicode() > 0x7F)
+            return std::nullopt;
+    for (const QChar c : rest.sliced(dash + 1))
         if (c.unicode() > 0x7F || !c.isLetterOrNumber())
-            return false;
-    return true;
+            return std::nullopt;
+    bool ok = false;
+    const qint64 pid = rest.first(dash).toLongLong(&ok);
+    return ok ? std::optional(pid) : std::nullopt;
 }
 
 int removeSnapshotTemporaries(const QString &path) {
-    const QFileInfo file(path);
+    const QFileInfo file(followLinks(path));
     QDir folder = file.dir();
     int removed = 0;
-    const QStringList names =
-        folder.entryList({file.fileName() + QStringLiteral(".*")}, QDir::Files | QDir::Hidden);
-    for (const QString &name : names)
-        if (isSnapshotTemporary(path, name) && folder.remove(name))
+    const QStringList names = folder.entryList({u'.' + file.fileName() + marker + u'*'},
+                                               QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        // A live station's write is left alone.
+        const auto owner = snapshotTemporaryOwner(file.filePath(), name);
+        if (owner && !processAlive(*owner) && folder.remove(name))
             ++removed;
+    }
     return removed;
 }
 

@@ -2,15 +2,25 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QLineEdit;
 
 namespace scan {
 
-// The cycle's last step: the snapshot line into the text box, then into the file. A failed
-// write shows in the text box (red, the reason in its tooltip) until a write succeeds again.
-// Returns whether the file was written.
-bool takeSnapshot(const std::function<QString(int column)> &cell, QLineEdit &lineBox,
-                  const QString &path);
+class SnapshotWriter;
+
+// The cycle's last step: the snapshot line into the text box, then handed to the writer, which
+// writes it to the file on a thread of its own.
+void takeSnapshot(const std::function<QString(int column)> &cell, QLineEdit &lineBox,
+                  SnapshotWriter &writer);
+
+// Shows a write's outcome in the text box: red, with the reason in its tooltip, until a write
+// succeeds again.
+void showSnapshotWrite(QLineEdit &lineBox, const QString &path,
+                       const std::optional<QString> &failure);
+
+// Makes the text box show the writer's outcomes.
+void showWritesIn(QLineEdit &lineBox, SnapshotWriter &writer);
 
 } // namespace scan

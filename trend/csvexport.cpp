@@ -12,7 +12,7 @@ QString trendCsv(const std::vector<ShownSeries> &series) {
                                    .arg(shown.key.slave)
                                    .arg(shown.key.address);
         for (const Sample &sample : shown.samples) {
-            const QDateTime local = QDateTime::fromMSecsSinceEpoch(sample.ms);
+            const QDateTime local = QDateTime::fromMSecsSinceEpoch(sample.wallMs());
             csv += local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
             csv += prefix;
             if (!sample.isGap())

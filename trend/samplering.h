@@ -7,12 +7,16 @@
 
 namespace trend {
 
-// One reading of a register at a time (milliseconds since the epoch). A gap has no value: the
-// register was not read then, and a line drawn through the samples breaks there.
+// One reading of a register. Its time `ms` is on the station's steady clock (milliseconds, near
+// the epoch), which orders the readings and never steps; the wall clock's time of the reading is
+// kept beside it for what the operator reads. A gap has no value: the register was not read
+// then, or the wall clock stepped, and a line drawn through the samples breaks there.
 struct Sample {
     std::int64_t ms = 0;
-    float value = 0; // NaN marks a gap; every 16-bit register value is exact in a float
+    float value = 0;             // NaN marks a gap; every 16-bit register value is exact in a float
+    std::int32_t wallOffset = 0; // wall-clock time minus ms (steps of up to 24 days)
     bool isGap() const { return std::isnan(value); }
+    std::int64_t wallMs() const { return ms + wallOffset; }
 };
 
 // The newest samples of one series, at most `capacity`; once full the oldest is overwritten.

@@ -16,10 +16,24 @@ int SeriesStore::cellIndex(int link, int slot, int row) const {
     return (link * limits_.slotsPerLink + slot) * limits_.rows + row - 1;
 }
 
+namespace {
+
+std::int32_t wallOffset(std::int64_t ms, std::optional<std::int64_t> wallMs) {
+    const std::int64_t offset = wallMs.value_or(ms) - ms;
+    return std::int32_t(std::clamp<std::int64_t>(offset, std::numeric_limits<std::int32_t>::min(),
+                                                 std::numeric_limits<std::int32_t>::max()));
+}
+
+constexpr float gapValue = std::numeric_limits<float>::quiet_NaN();
+
+} // namespace
+
 void SeriesStore::recordValues(int link, int slot, std::int64_t ms, int slave, int start,
-                               std::span<const std::uint16_t> registers) {
+                               std::span<const std::uint16_t> registers,
+                               std::optional<std::int64_t> wallMs) {
     if (cellIndex(link, slot, 1) < 0)
         return;
+    const std::int32_t offset = wallOffset(ms, wallMs);
     ++revision_;
     const int shown = std::min<int>(int(registers.size()), limits_.rows);
     std::vector<std::optional<SeriesKey>> next(std::size_t(limits_.rows));
@@ -30,14 +44,16 @@ void SeriesStore::recordValues(int link, int slot, std::int64_t ms, int slave, i
     for (int row = 1; row <= limits_.rows; ++row) {
         auto &current = cells_[std::size_t(cellIndex(link, slot, row))];
         if (current && std::find(next.begin(), next.end(), current) == next.end())
-            ringFor(*current, ms).push({ms, std::numeric_limits<float>::quiet_NaN()});
+            ringFor(*current, ms).push({ms, gapValue, offset});
         current = next[std::size_t(row - 1)];
     }
     for (int row = 1; row <= shown; ++row)
-        ringFor(*next[std::size_t(row - 1)], ms).push({ms, float(registers[std::size_t(row - 1)])});
+        ringFor(*next[std::size_t(row - 1)], ms)
+            .push({ms, float(registers[std::size_t(row - 1)]), offset});
 }
 
-void SeriesStore::recordGap(int link, int slot, std::int64_t ms) {
+void SeriesStore::recordGap(int link, int slot, std::int64_t ms,
+                            std::optional<std::int64_t> wallMs) {
     ++revision_;
     for (int row = 1; row <= limits_.rows; ++row) {
         const int cell = cellIndex(link, slot, row);
@@ -46,7 +62,7 @@ void SeriesStore::recordGap(int link, int slot, std::int64_t ms) {
         SampleRing &ring = ringFor(*cells_[std::size_t(cell)], ms);
         // One marker per outage is enough to break the line.
         if (const Sample *last = ring.newest(); !last || !last->isGap())
-            ring.push({ms, std::numeric_limits<float>::quiet_NaN()});
+            ring.push({ms, gapValue, wallOffset(ms, wallMs)});
     }
 }
 

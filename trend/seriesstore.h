@@ -33,11 +33,14 @@ class SeriesStore {
 public:
     explicit SeriesStore(StoreLimits limits = {});
 
-    // A slot's valid reply: registers start, start+1, ... read from `slave` at `ms`.
+    // A slot's valid reply: registers start, start+1, ... read from `slave` at `ms` (steady
+    // clock), `wallMs` on the wall clock (`ms` when not given).
     void recordValues(int link, int slot, std::int64_t ms, int slave, int start,
-                      std::span<const std::uint16_t> registers);
+                      std::span<const std::uint16_t> registers,
+                      std::optional<std::int64_t> wallMs = std::nullopt);
     // A slot's turn without values: each of its series gets a gap at `ms`.
-    void recordGap(int link, int slot, std::int64_t ms);
+    void recordGap(int link, int slot, std::int64_t ms,
+                   std::optional<std::int64_t> wallMs = std::nullopt);
 
     // The series a cell shows now (row 1 is the first register), if it has shown one.
     std::optional<SeriesKey> seriesAt(int link, int slot, int row) const;

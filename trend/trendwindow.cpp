@@ -156,6 +156,7 @@ void TrendWindow::refresh() {
     // The axis moves in steps: its labels, costly to lay out, change only then.
     const std::int64_t step = spanMs_ / 12;
     shownUntil_ = (recorder_.now() + step - 1) / step * step;
+    wallOffset_ = recorder_.wallNow() - recorder_.now();
     shownRevision_ = recorder_.store().revision();
     for (auto &shown : shown_)
         shown.samples = recorder_.store().samples(shown.key, shownUntil_ - spanMs_);
@@ -240,9 +241,9 @@ void TrendWindow::redraw() {
                     max = s->value > max->value ? s : max;
                 }
                 const Sample *first = std::min(min, max), *second = std::max(min, max);
-                out.append({double(first->ms), double(first->value)});
+                out.append({double(first->ms + wallOffset_), double(first->value)});
                 if (second != first)
-                    out.append({double(second->ms), double(second->value)});
+                    out.append({double(second->ms + wallOffset_), double(second->value)});
                 low = std::min(low, min->value);
                 high = std::max(high, max->value);
             }
@@ -268,8 +269,8 @@ void TrendWindow::redraw() {
         for (std::size_t n = used; n < lines_[i].size(); ++n)
             lines_[i][n]->clear();
     }
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(shownUntil_ - spanMs_),
-                        QDateTime::fromMSecsSinceEpoch(shownUntil_));
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(shownUntil_ - spanMs_ + wallOffset_),
+                        QDateTime::fromMSecsSinceEpoch(shownUntil_ + wallOffset_));
     if (low > high) {
         valueAxis_->setRange(0, 1);
         return;
@@ -287,11 +288,12 @@ void TrendWindow::showHover(int index, const QPointF &point, bool entered) {
     }
     // The nearest reading, not a point on the line between two.
     const auto &samples = shown_[std::size_t(index)].samples;
-    const auto at = std::lower_bound(samples.begin(), samples.end(), std::int64_t(point.x()),
+    const double x = point.x() - double(wallOffset_);
+    const auto at = std::lower_bound(samples.begin(), samples.end(), std::int64_t(x),
                                      [](const Sample &s, std::int64_t ms) { return s.ms < ms; });
     auto nearest = at;
     if (at == samples.end() ||
-        (at != samples.begin() && point.x() - double((at - 1)->ms) < double(at->ms) - point.x()))
+        (at != samples.begin() && x - double((at - 1)->ms) < double(at->ms) - x))
         nearest = at - 1;
     if (nearest < samples.begin() || nearest == samples.end())
         return;
@@ -299,7 +301,7 @@ void TrendWindow::showHover(int index, const QPointF &point, bool entered) {
         nearest->isGap() ? QStringLiteral("no reading") : QString::number(qint64(nearest->value));
     QToolTip::showText(QCursor::pos(), QStringLiteral("%1\n%2\n%3")
                                            .arg(seriesName(shown_[std::size_t(index)].key),
-                                                timeText(nearest->ms), value));
+                                                timeText(nearest->wallMs()), value));
 }
 
 bool TrendWindow::exportCsv(const QString &path) const {

@@ -77,7 +77,10 @@ private:
     QLabel *status_;
     QTimer timer_;
     std::int64_t spanMs_ = 10 * 60 * 1000;
-    std::int64_t shownUntil_ = 0; // the time axis' end
+    std::int64_t shownUntil_ = 0; // the time axis' end, on the steady clock
+    // Wall clock minus steady clock when last refreshed: readings are drawn at their age before
+    // the wall clock's now, so a step of the clock moves the whole chart and empties nothing.
+    std::int64_t wallOffset_ = 0;
     std::uint64_t shownRevision_ = 0;
     bool paused_ = false;
 };

@@ -12,3 +12,9 @@ void applyProgress(FractionProgressBar &bar, QLabel &label, int progress, int pr
     bar.setVisible(next.barVisible);
     label.setText(next.label);
 }
+
+void applyLoadFailure(QLabel &label, const std::optional<QString> &failure) {
+    if (failure)
+        label.setText(QStringLiteral("Failed"));
+    label.setToolTip(failure ? QStringLiteral("The upload page failed: ") + *failure : QString());
+}

@@ -41,9 +41,14 @@ QStringList moduleCandidates() {
 BrowserPane::BrowserPane(QWidget *parent)
     : QWidget(parent) {}
 
+void BrowserPane::beginLoad() {
+    m_lastFailure.reset();
+}
+
 void BrowserPane::navigate(const QString &url) {
     if (m_notice)
         m_notice->hide();
+    beginLoad();
     if (WebView *v = view())
         v->load(QUrl(url, QUrl::TolerantMode));
 }
@@ -63,18 +68,24 @@ void BrowserPane::showNotice(const QString &html) {
 }
 
 void BrowserPane::back() {
-    if (m_view)
-        m_view->back();
+    if (!m_view)
+        return;
+    beginLoad();
+    m_view->back();
 }
 
 void BrowserPane::forward() {
-    if (m_view)
-        m_view->forward();
+    if (!m_view)
+        return;
+    beginLoad();
+    m_view->forward();
 }
 
 void BrowserPane::reload() {
-    if (m_view)
-        m_view->reload();
+    if (!m_view)
+        return;
+    beginLoad();
+    m_view->reload();
 }
 
 void BrowserPane::resizeEvent(QResizeEvent *event) {
@@ -113,8 +124,14 @@ WebView *BrowserPane::view() {
     }
     m_view->onProgress(
         [this](int progress, int progressMax) { emit progressChange(progress, progressMax); });
-    m_view->onLoadFailed([this](const QUrl &url, const QString &reason) {
-        m_view->showHtml(loadFailurePage(url.toString(), reason));
+    m_view->onLoadFailed([this](const QUrl &url, const QString &reason, int httpStatus) {
+        // The server's own answer tells more than any page of ours: it stays, under a banner.
+        if (httpStatus > 0)
+            m_view->showBanner(httpStatusBanner(url.toString(), httpStatus));
+        else
+            m_view->showHtml(loadFailurePage(url.toString(), reason));
+        m_lastFailure = reason;
+        emit loadFailed(url.toString(), reason);
     });
     QWidget *w = m_view->widget();
     w->setGeometry(rect());

@@ -26,3 +26,10 @@ QString serverSettingPage(const QString &setting, const QString &problem) {
                                "<code>192.168.4.20:8080</code>, <code>[::1]:8080</code>.</p>")
                     .arg(setting.toHtmlEscaped(), problem.toHtmlEscaped()));
 }
+
+QString httpStatusBanner(const QString &url, int status) {
+    return QStringLiteral("The server answered with HTTP status %1 for %2 - its own page is below. "
+                          "The snapshot line may not have been stored.")
+        .arg(status)
+        .arg(url);
+}

@@ -10,3 +10,6 @@ QString loadFailurePage(const QString &url, const QString &reason);
 
 // RTU_STATION_SERVER is not usable, so "GGO" sends nothing.
 QString serverSettingPage(const QString &setting, const QString &problem);
+
+// Plain text over the server's own page when it answered with an error status.
+QString httpStatusBanner(const QString &url, int status);

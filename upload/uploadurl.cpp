@@ -5,30 +5,75 @@
 #include <QUrl>
 #include <QtGlobal>
 
+#include <algorithm>
+
 namespace {
+
+// Ports the web engine will not connect to, whatever the address: they belong to other
+// services (mail, FTP, IRC, …), and a page could otherwise talk to them.
+bool refusedByTheEngine(int port) {
+    static constexpr int refused[] = {
+        1,    7,    9,    11,   13,   15,   17,   19,   20,   21,   22,   23,   25,   37,
+        42,   43,   53,   69,   77,   79,   87,   95,   101,  102,  103,  104,  109,  110,
+        111,  113,  115,  117,  119,  123,  135,  137,  139,  143,  161,  179,  389,  427,
+        465,  512,  513,  514,  515,  526,  530,  531,  532,  540,  548,  554,  556,  563,
+        587,  601,  636,  989,  990,  993,  995,  1719, 1720, 1723, 2049, 3659, 4045, 5060,
+        5061, 6000, 6566, 6665, 6666, 6667, 6668, 6669, 6697, 10080};
+    return std::find(std::begin(refused), std::end(refused), port) != std::end(refused);
+}
 
 std::optional<QString> portProblem(const QString &port) {
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
     if (!digits.match(port).hasMatch() || port.toInt() < 1 || port.toInt() > 65535)
         return QStringLiteral("the port \"%1\" is not a number from 1 to 65535").arg(port);
+    if (refusedByTheEngine(port.toInt()))
+        return QStringLiteral("the web engine refuses port %1 (it belongs to another service)")
+            .arg(port.toInt());
     return std::nullopt;
 }
 
-bool isIPv4Like(const QString &host) {
-    static const QRegularExpression numeric(QStringLiteral("^[0-9.]+$"));
-    return numeric.match(host).hasMatch();
+bool isHex(QStringView part) {
+    return part.size() >= 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X');
 }
 
-bool isIPv4(const QString &host) {
+bool allDigits(QStringView text) {
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// The web engine reads a host whose last part is a number (decimal or 0x…) as an IPv4 address.
+bool endsInNumber(const QString &host) {
+    QStringList parts = host.split(u'.');
+    if (parts.size() > 1 && parts.last().isEmpty())
+        parts.removeLast();
+    const QString &last = parts.last();
+    return allDigits(last) || isHex(last);
+}
+
+// Only the one form a person reads as the engine does: four decimal numbers 0 to 255 without
+// leading zeros. The engine also takes octal (010 is 8), hexadecimal (0x7f) and fewer parts
+// (127.1 is 127.0.0.1), which would send the line elsewhere than the setting seems to say.
+std::optional<QString> ipv4Problem(const QString &host) {
     const QStringList parts = host.split(u'.');
-    if (parts.size() != 4)
-        return false;
     for (const QString &part : parts) {
-        bool ok = false;
-        if (part.isEmpty() || part.size() > 3 || part.toInt(&ok) > 255 || !ok)
-            return false;
+        if (isHex(part))
+            return QStringLiteral("\"%1\" in \"%2\" is read as a hexadecimal number")
+                .arg(part, host);
+        if (!allDigits(part))
+            return QStringLiteral("\"%1\" ends in a number, so it is read as an IPv4 address, "
+                                  "and it is none")
+                .arg(host);
+        if (part.size() > 1 && part.startsWith(u'0'))
+            return QStringLiteral("\"%1\" in \"%2\" is read as an octal number (%3)")
+                .arg(part, host)
+                .arg(part.toLongLong(nullptr, 8));
     }
-    return true;
+    if (parts.size() != 4)
+        return QStringLiteral("\"%1\" is not four numbers, as in 192.168.4.20").arg(host);
+    for (const QString &part : parts)
+        if (part.size() > 3 || part.toInt() > 255)
+            return QStringLiteral("\"%1\" has a number above 255").arg(host);
+    return std::nullopt;
 }
 
 bool isHostName(const QString &host) {
@@ -55,7 +100,9 @@ std::optional<QString> hostProblem(const QString &host, bool bracketed) {
             return QStringLiteral("\"[%1]\" is not an IPv6 address").arg(host);
         return std::nullopt;
     }
-    if (isIPv4Like(host) ? !isIPv4(host) : !isHostName(host))
+    if (endsInNumber(host))
+        return ipv4Problem(host);
+    if (!isHostName(host))
         return QStringLiteral("\"%1\" is not a host name or address").arg(host);
     return std::nullopt;
 }

@@ -19,11 +19,15 @@ public:
     // Load progress in percent while a page loads, then (-1, 0) at its end.
     virtual void onProgress(std::function<void(int progress, int progressMax)> handler) = 0;
     // A page that could not be loaded (no connection, no such host, no answer in time, an HTTP
-    // error status), with the reason in words. A load cut short by a newer one is not reported.
-    virtual void
-    onLoadFailed(std::function<void(const QUrl &url, const QString &reason)> handler) = 0;
+    // error status), with the reason in words; httpStatus is the status when the server answered
+    // with an error, whose page is then shown, else 0. A load cut short by a newer one is not
+    // reported. "Reload" after a failure loads the failed address again.
+    virtual void onLoadFailed(
+        std::function<void(const QUrl &url, const QString &reason, int httpStatus)> handler) = 0;
     // Shows a page of the station's own in place of the current one.
     virtual void showHtml(const QString &html) = 0;
+    // Puts a line of text over the top of the page shown.
+    virtual void showBanner(const QString &text) = 0;
 };
 
 // The module's one entry point; the view is a child of `parent`.

@@ -84,3 +84,12 @@ void layoutGrid(ReadingGrid &grid, const QStringList &link0Ids, const QStringLis
     for (int k = 1; k <= count && k < ReadingGrid::rows; ++k)
         grid.setCellText(k, 2, QString::number(start + k - 1, 'g', 15));
 }
+
+void labelBlock(ReadingGrid &grid, int start, int count) {
+    for (int k = 1; k < ReadingGrid::rows; ++k)
+        grid.setCellText(k, 2, k <= count ? QString::number(start + k - 1) : QString());
+}
+
+void labelSlave(ReadingGrid &grid, int column, int slave) {
+    grid.setCellText(0, column, QStringLiteral("ID: ") + QString::number(slave));
+}

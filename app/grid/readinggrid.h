@@ -36,3 +36,10 @@ constexpr int firstSlotColumn(int link) {
 // register block's texts.
 void layoutGrid(ReadingGrid &grid, const QStringList &link0Ids, const QStringList &link1Ids,
                 const QString &startText, const QString &countText);
+
+// The address column names the registers of the block read last, from row 1 on; rows past the
+// block are emptied.
+void labelBlock(ReadingGrid &grid, int start, int count);
+
+// A slot's header names the slave the slot polled last.
+void labelSlave(ReadingGrid &grid, int column, int slave);

@@ -133,6 +133,44 @@ private slots:
         QVERIFY(!s.failingSince.isValid());
     }
 
+    void labelsAndCountsFollowWhatWasRead_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QString>("slave");
+        QTest::addColumn<int>("firstAddress");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<quint64>("requests"); // the slot's count after the second pass
+        QTest::newRow("start moved") << "100"
+                                     << "12"
+                                     << "2" << 100 << 12 << quint64(2);
+        QTest::newRow("slave changed") << "1139"
+                                       << "12"
+                                       << "7" << 1139 << 12 << quint64(1);
+        QTest::newRow("fewer registers") << "1139"
+                                         << "3"
+                                         << "2" << 1139 << 3 << quint64(2);
+    }
+    void labelsAndCountsFollowWhatWasRead() {
+        QFETCH(QString, start);
+        QFETCH(QString, count);
+        QFETCH(QString, slave);
+        QFETCH(int, firstAddress);
+        QFETCH(int, rows);
+        QFETCH(quint64, requests);
+        port0->onWrite = [&](const QByteArray &r) { port0->feed(replyTo(r)); };
+        QVERIFY(pollOnce());
+        form->txt_addr->setText(start);
+        form->txt_jumlahData->setText(count);
+        form->txtaID[0]->setText(slave);
+        QVERIFY(pollOnce());
+        for (int row = 1; row < ReadingGrid::rows; ++row)
+            QCOMPARE(*form->tabel->cellText(row, 2),
+                     row <= rows ? QString::number(firstAddress + row - 1) : QString());
+        QCOMPARE(*form->tabel->cellText(0, 3), "ID: " + slave);
+        QCOMPARE(form->diagnostics()->stats(0, 0).requests, requests);
+        QVERIFY(form->cheAID[0]->toolTip().startsWith("Slave " + slave));
+    }
+
     void staleValuesTurnGreyAndBack() {
         bool answer = true;
         port0->onWrite = [&](const QByteArray &r) {

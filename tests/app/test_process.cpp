@@ -10,6 +10,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -89,7 +91,13 @@ private slots:
         QTemporaryDir work;
         const QString program = work.filePath("rtu-station");
         QVERIFY(QFile::copy(QStringLiteral(RTU_STATION_PATH), program));
-        QVERIFY(QFile(work.filePath("mwRARE.csv.Zz9Zz9")).open(QIODevice::WriteOnly));
+        // A temporary file of a station that was killed: removed at start.
+        const pid_t dead = ::fork();
+        if (dead == 0)
+            ::_exit(0);
+        ::waitpid(dead, nullptr, 0);
+        const QString leftover = QStringLiteral(".mwRARE.csv.rtu-station-%1-Zz9Zz9").arg(dead);
+        QVERIFY(QFile(work.filePath(leftover)).open(QIODevice::WriteOnly));
         QFileSystemWatcher watcher{QStringList{work.path()}};
         QSignalSpy changed(&watcher, &QFileSystemWatcher::directoryChanged);
 
@@ -114,7 +122,7 @@ private slots:
         if (locks.isEmpty())
             qWarning("no port lock files seen while running: the lock check proves nothing");
         QCOMPARE(locksFor(sim.dir()), QStringList());
-        QCOMPARE(QDir(work.path()).entryList(QDir::Files, QDir::Name),
+        QCOMPARE(QDir(work.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
                  (QStringList{"mwRARE.csv", "rtu-station"}));
     }
 };

@@ -115,6 +115,9 @@ private slots:
         form.PBScan->click();
         QSignalSpy cycles(form.scanControl(), &scan::ScanControl::cycleFinished);
         QVERIFY(cycles.wait(5000));
+        // Counted just after a snapshot write has ended, when the writer holds no file open.
+        QSignalSpy written(form.snapshotWriter(), &scan::SnapshotWriter::written);
+        QVERIFY(written.wait(5000));
         const int fds = openDescriptors();
 
         for (int round = 0; round < 3; ++round) {
@@ -134,6 +137,8 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(form.cmd_coneck->text(), QStringLiteral("DisConnect"), 2000);
             QTRY_VERIFY_WITH_TIMEOUT(form.diagnostics()->stats(0, 0).valid > validBefore, 3000);
         }
+        written.clear();
+        QVERIFY(written.wait(5000));
         QVERIFY(openDescriptors() <= fds);
 
         // The operator's own disconnect holds.

@@ -9,8 +9,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMutex>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -156,7 +159,7 @@ private slots:
         QVERIFY(waitCycles(1));
         const QString line = QStringLiteral("1142, 523,,,,,,,,,");
         QCOMPARE(form->txtPrint->text(), line);
-        QCOMPARE(fileBytes(csv()), line.toLatin1() + "\r\n");
+        QTRY_COMPARE(fileBytes(csv()), line.toLatin1() + "\r\n");
         QCOMPARE(port0->writes.size(), 1);
         QVERIFY(port1->writes.isEmpty()); // no slot of link 1 is enabled
         QVERIFY(!form->cmdTest->isEnabled());
@@ -169,7 +172,7 @@ private slots:
         form->cheAID1[1]->setChecked(true);
         form->PBScan->click();
         QVERIFY(waitCycles(3));
-        QCOMPARE(fileBytes(csv()), QByteArray("1142, 523,,,,, 523,,,,\r\n"));
+        QTRY_COMPARE(fileBytes(csv()), QByteArray("1142, 523,,,,, 523,,,,\r\n"));
         QCOMPARE(port1->writes.size(), port0->writes.size());
     }
 
@@ -182,7 +185,7 @@ private slots:
         form->PBScan->click();
         QVERIFY(waitCycles(1));
         QVERIFY(port0->writes.isEmpty());
-        QCOMPARE(fileBytes(csv()), QByteArray("1142,,,standing,,,,,,,\r\n"));
+        QTRY_COMPARE(fileBytes(csv()), QByteArray("1142,,,standing,,,,,,,\r\n"));
     }
 
     void stoppedScanWritesNothingAndDisablesTest() {
@@ -208,7 +211,7 @@ private slots:
         QVERIFY(waitCycles(1));
         QCOMPARE(form->PBScan->text(), QStringLiteral("Scan ON"));
         QCOMPARE(port1->writes.size(), 1);
-        QCOMPARE(fileBytes(csv()), QByteArray("1142, 523,,,, 523,,,,,\r\n"));
+        QTRY_COMPARE(fileBytes(csv()), QByteArray("1142, 523,,,, 523,,,,,\r\n"));
         QVERIFY(!started.wait(1200)); // no further cycle
         QCOMPARE(started.count(), 1);
     }
@@ -218,7 +221,7 @@ private slots:
         form->PBScan->click();
         QVERIFY(waitCycles(1));
         QCOMPARE(port0->writes.size(), 2);
-        QCOMPARE(fileBytes(csv()), QByteArray("1142,,,,,,,,,,\r\n"));
+        QTRY_COMPARE(fileBytes(csv()), QByteArray("1142,,,,,,,,,,\r\n"));
     }
 
     void oneCycleAtATime() {
@@ -272,13 +275,13 @@ private slots:
         form->PBScan->click();
         QVERIFY(waitCycles(1));
         QCOMPARE(form->txtPrint->text(), QStringLiteral("1142, 523,,,,,,,,,"));
-        QVERIFY(form->txtPrint->toolTip().contains("mwRARE.csv"));
+        QTRY_VERIFY(form->txtPrint->toolTip().contains("mwRARE.csv"));
         QVERIFY(form->txtPrint->styleSheet().contains("red"));
         QVERIFY(form->Timer3->isActive());
         QVERIFY(QDir().rmdir(csv()));
         QVERIFY(waitCycles(1));
-        QCOMPARE(fileBytes(csv()), QByteArray("1142, 523,,,,,,,,,\r\n"));
-        QVERIFY(form->txtPrint->toolTip().isEmpty());
+        QTRY_COMPARE(fileBytes(csv()), QByteArray("1142, 523,,,,,,,,,\r\n"));
+        QTRY_VERIFY(form->txtPrint->toolTip().isEmpty());
         QVERIFY(form->txtPrint->styleSheet().isEmpty());
     }
 
@@ -332,18 +335,19 @@ private slots:
         answer(port0);
         form->PBScan->click();
         QVERIFY(waitCycles(1));
+        QTRY_COMPARE(fileBytes(path), QByteArray("1142, 523,,,,,,,,,\r\n"));
         QVERIFY(fill(disk.path));
         form->tabel->setCellText(4, 5, "new"); // a cell no poll refreshes
         QVERIFY(waitCycles(2));
+        QTRY_VERIFY(form->txtPrint->styleSheet().contains("red"));
         QCOMPARE(fileBytes(path), QByteArray("1142, 523,,,,,,,,,\r\n"));
-        QVERIFY(form->txtPrint->styleSheet().contains("red"));
         QVERIFY2(form->txtPrint->toolTip().contains("No space"),
                  qPrintable(form->txtPrint->toolTip()));
-        QCOMPARE(filesIn(disk.path).size(), 2);
+        QTRY_COMPARE(filesIn(disk.path).size(), 2); // no temporary file left, once a write ends
         QVERIFY(QFile::remove(disk.path + QStringLiteral("/filler")));
         QVERIFY(waitCycles(2));
-        QCOMPARE(fileBytes(path), QByteArray("1142, 523,,new,,,,,,,\r\n"));
-        QVERIFY(form->txtPrint->styleSheet().isEmpty());
+        QTRY_COMPARE(fileBytes(path), QByteArray("1142, 523,,new,,,,,,,\r\n"));
+        QTRY_VERIFY(form->txtPrint->styleSheet().isEmpty());
         QVERIFY(form->txtPrint->toolTip().isEmpty());
     }
 
@@ -374,10 +378,53 @@ private slots:
         QCOMPARE(filesIn(folder), QStringList{"mwRARE.csv"});
     }
 
+    // Replaced through a link, in the target's folder; a read-only file is never replaced.
+    void replacesOnlyWhatItMay_data() {
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("link to a file elsewhere") << true << QString();
+        QTest::newRow("read-only file") << false << "read-only (mode 0444)";
+    }
+    void replacesOnlyWhatItMay() {
+        QFETCH(bool, link);
+        QFETCH(QString, failure);
+        const QString elsewhere = dir.filePath("elsewhere");
+        QVERIFY(QDir().mkpath(elsewhere));
+        const QString file = link ? elsewhere + QStringLiteral("/read-by-others.csv") : csv();
+        const auto made = scan::writeSnapshotFile(file, QStringLiteral("old,"));
+        QVERIFY2(!made, qPrintable(made.value_or("")));
+        if (link)
+            QVERIFY(QFile::link(QStringLiteral("elsewhere/read-by-others.csv"), csv()));
+        else
+            QVERIFY(QFile::setPermissions(file, QFile::Permissions(0x4444)));
+        const auto why = scan::writeSnapshotFile(csv(), QStringLiteral("new,"));
+        QCOMPARE(why.value_or(QString()).contains(failure) && why.has_value(), !failure.isEmpty());
+        QCOMPARE(fileBytes(file), failure.isEmpty() ? QByteArray("new,\r\n") : "old,\r\n");
+        QCOMPARE(QFileInfo(csv()).isSymLink(), link);
+        for (const QString &folder : {dir.path(), elsewhere}) // no temporary file left
+            QVERIFY(
+                QDir(folder).entryList({"*rtu-station*"}, QDir::Files | QDir::Hidden).isEmpty());
+        QCOMPARE(int(QFileInfo(file).permissions() & 0x2022) == 0, !link); // mode kept
+        QFile::setPermissions(file, QFile::Permissions(0x6644));
+        QFile::remove(csv());
+    }
+
+    // Only temporary files of this program whose process is gone; an operator's copies, files
+    // of other programs and a live station's write in progress stay.
     void startUpRemovesLeftoverTemporaries() {
-        const QStringList leftovers{"mwRARE.csv.AbC123", "mwRARE.csv.zz9zz9"};
-        const QStringList others{"mwRARE.csv.bak", "mwRARE.csv.AbC1234", "mwRARE.csv.AbC-12",
-                                 "other.csv.AbC123"};
+        const pid_t dead = ::fork();
+        if (dead == 0)
+            ::_exit(0);
+        ::waitpid(dead, nullptr, 0);
+        const QString ours = QStringLiteral(".mwRARE.csv.rtu-station-%1-AbC123");
+        const QStringList leftovers{ours.arg(dead), ours.arg(dead).replace("AbC", "zz9")};
+        const QStringList others{"mwRARE.csv.AbC123",
+                                 "mwRARE.csv.backup",
+                                 "mwRARE.csv.orig12",
+                                 ours.arg(::getppid()),
+                                 ours.arg(dead) + u'4',
+                                 ".mwRARE.csv.rtu-station-x-AbC123",
+                                 ".other.csv.rtu-station-1-AbC123"};
         for (const QString &name : leftovers + others)
             QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
         form.reset();
@@ -385,9 +432,59 @@ private slots:
             std::array<SerialTransport *, 2>{new FakeTransport, new FakeTransport},
             Form1Options{csv(), 100});
         for (const QString &name : leftovers)
-            QVERIFY2(!QFile::exists(dir.filePath(name)), qPrintable(name));
+            QTRY_VERIFY2(!QFile::exists(dir.filePath(name)), qPrintable(name));
         for (const QString &name : others)
             QVERIFY2(QFile::remove(dir.filePath(name)), qPrintable(name));
+    }
+
+    // A disk that holds a write up costs the cycle nothing: the cycles keep their pace, the box
+    // says so after the limit, and of the lines made meanwhile only the newest is written.
+    void heldUpWriteLeavesTheCycleAlone() {
+        QSemaphore disk;
+        QMutex mutex;
+        QStringList written;
+        std::atomic<int> writes = 0;
+        form = std::make_unique<Form1>(
+            std::array<SerialTransport *, 2>{port0 = new FakeTransport, port1 = new FakeTransport},
+            Form1Options{csv(), 100,
+                         [&](const QString &, const QString &line) {
+                             disk.acquire();
+                             const QMutexLocker lock(&mutex);
+                             written << line;
+                             ++writes;
+                             return std::optional<QString>();
+                         },
+                         300});
+        control = form->scanControl();
+        form->Timer2->stop();
+        answer(port0);
+        int cycles = 0;
+        QList<qint64> starts, ends;
+        QElapsedTimer clock;
+        clock.start();
+        connect(control, &scan::ScanControl::cycleStarted, this, [&] {
+            starts << clock.elapsed();
+            form->tabel->setCellText(4, 5, QString::number(++cycles)); // each line its own
+        });
+        connect(control, &scan::ScanControl::cycleFinished, this, [&] {
+            ends << clock.elapsed();
+            if (cycles == 4)
+                form->PBScan->click(); // scanning off after the fourth
+        });
+        form->PBScan->click();
+        QVERIFY(waitCycles(4));
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(starts[i] - ends[i - 1] >= 495 && starts[i] - ends[i - 1] < 650,
+                     qPrintable(QString::number(starts[i] - ends[i - 1])));
+        QVERIFY(form->txtPrint->styleSheet().contains("red"));
+        QVERIFY2(form->txtPrint->toolTip().contains("has not ended after 0.3 s"),
+                 qPrintable(form->txtPrint->toolTip()));
+        disk.release(10);
+        QTRY_COMPARE(writes.load(), 2);
+        QCOMPARE(written.last(), form->txtPrint->text());
+        QVERIFY(written.last().contains(",4,"));
+        QTRY_VERIFY(form->txtPrint->styleSheet().isEmpty());
+        form.reset(); // before the function's captures go
     }
 
     void closingTheWindowWhileAPollWaits() {

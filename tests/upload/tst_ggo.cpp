@@ -6,10 +6,13 @@
 #include "plantserver.h"
 #include "progressbar.h"
 
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebEngineView>
@@ -111,6 +114,43 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(view()->url(), last, loadMs);
         form->Command4->click(); // Stop: nothing
         QCOMPARE(view()->url(), last);
+    }
+
+    // A failed load never reads "Done"; "Refres" then asks the failed address again, and
+    // reaches the server once it is up.
+    void refresRetriesAFailedLoad() {
+        QTcpServer late;
+        QVERIFY(late.listen(QHostAddress::LocalHost));
+        const quint16 port = late.serverPort();
+        late.close(); // refused for now
+        const QString url = QStringLiteral("http://127.0.0.1:%1/telvaro/rtu/masterdata/"
+                                           "rare.php?dta=9,retried")
+                                .arg(port);
+        QSignalSpy progress(form->WebBrowser1, &BrowserPane::progressChange);
+        form->WebBrowser1->navigate(url);
+        QTRY_COMPARE_WITH_TIMEOUT(form->Label5->text(), QStringLiteral("Failed"), loadMs);
+        QVERIFY2(form->Label5->toolTip().contains("REFUSED"), qPrintable(form->Label5->toolTip()));
+        // The station's page that tells of the failure loads too; the label stays.
+        QTRY_VERIFY_WITH_TIMEOUT(view()->url().scheme() == "data" && progress.last().at(0) == -1,
+                                 loadMs);
+        QCOMPARE(form->Label5->text(), QStringLiteral("Failed"));
+
+        QVERIFY(late.listen(QHostAddress::LocalHost, port));
+        QByteArray asked;
+        connect(&late, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *s = late.nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, this, [&asked, s] {
+                asked += s->readAll();
+                if (asked.contains("\r\n\r\n"))
+                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n"
+                             "Connection: close\r\n\r\nok");
+            });
+        });
+        form->Command3->click(); // Refres
+        QTRY_VERIFY_WITH_TIMEOUT(
+            asked.startsWith("GET /telvaro/rtu/masterdata/rare.php?dta=9,retried"), loadMs);
+        QTRY_COMPARE_WITH_TIMEOUT(form->Label5->text(), QStringLiteral("Done"), loadMs);
+        QVERIFY(form->Label5->toolTip().isEmpty());
     }
 };
 

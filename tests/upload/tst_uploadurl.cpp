@@ -66,8 +66,11 @@ void UploadUrlTest::serverSettingChecked_data() {
     QTest::addColumn<QByteArray>("setting");
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("accepted");
-    const auto row = [](const char *name, const char *setting, const char *server, bool ok) {
-        QTest::newRow(name) << QByteArray(setting) << QString::fromLatin1(server) << ok;
+    QTest::addColumn<QString>("because"); // in the reason given, when not empty
+    const auto row = [](const char *name, const char *setting, const char *server, bool ok,
+                        const char *because = "") {
+        QTest::newRow(name) << QByteArray(setting) << QString::fromLatin1(server) << ok
+                            << QString::fromLatin1(because);
     };
     row("host name", "plant-web", "plant-web", true);
     row("dotted host with port", "scada.plant.local:8081", "scada.plant.local:8081", true);
@@ -89,7 +92,15 @@ void UploadUrlTest::serverSettingChecked_data() {
     row("empty brackets", "[]:8080", "[]:8080", false);
     row("IPv6 without brackets", "::1", "::1", false);
     row("unclosed bracket", "[::1:8080", "[::1:8080", false);
-    row("bad IPv4", "192.168.4.256", "192.168.4.256", false);
+    row("bad IPv4", "192.168.4.256", "192.168.4.256", false, "above 255");
+    row("IPv4 with zeros", "10.0.0.0:8080", "10.0.0.0:8080", true);
+    row("octal part", "127.0.0.010:18080", "127.0.0.010:18080", false, "octal number (8)");
+    row("hexadecimal part", "0x7f.0.0.10", "0x7f.0.0.10", false, "hexadecimal");
+    row("fewer than four parts", "127.1", "127.1", false, "not four numbers");
+    row("one number", "2130706433", "2130706433", false, "not four numbers");
+    row("host name ending in a number", "plant.7", "plant.7", false, "read as an IPv4");
+    row("port the engine refuses", "127.0.0.1:1", "127.0.0.1:1", false, "refuses port 1");
+    row("IRC port", "plant-web:6667", "plant-web:6667", false, "refuses port 6667");
     row("label starting with a dash", "-plant", "-plant", false);
 }
 
@@ -97,10 +108,12 @@ void UploadUrlTest::serverSettingChecked() {
     QFETCH(QByteArray, setting);
     QFETCH(QString, server);
     QFETCH(bool, accepted);
+    QFETCH(QString, because);
     qputenv("RTU_STATION_SERVER", setting);
     QCOMPARE(serverAddress(), server);
     const auto problem = serverAddressProblem(server);
     QVERIFY2(problem.has_value() != accepted, qPrintable(problem.value_or("accepted")));
+    QVERIFY2(problem.value_or(QString()).contains(because), qPrintable(problem.value_or("")));
 }
 
 void UploadUrlTest::failurePagesEscapeTheirText() {

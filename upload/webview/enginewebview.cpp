@@ -1,5 +1,7 @@
 #include "webview.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QQuickWindow>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
@@ -38,21 +40,47 @@ public:
     }
 
     QWidget *widget() override { return this; }
-    void load(const QUrl &url) override { QWebEngineView::load(url); }
+    void load(const QUrl &url) override {
+        requested_ = url;
+        QWebEngineView::load(url);
+    }
     void back() override { QWebEngineView::back(); }
     void forward() override { QWebEngineView::forward(); }
-    void reload() override { QWebEngineView::reload(); }
+    void reload() override {
+        // The station's failure page is no page to reload: the address that failed is.
+        if (failedUrl_.isValid())
+            load(failedUrl_);
+        else
+            QWebEngineView::reload();
+    }
     void onProgress(std::function<void(int, int)> handler) override {
         progress_ = std::move(handler);
     }
-    void onLoadFailed(std::function<void(const QUrl &, const QString &)> handler) override {
+    void onLoadFailed(std::function<void(const QUrl &, const QString &, int)> handler) override {
         failed_ = std::move(handler);
     }
     void showHtml(const QString &html) override { setHtml(html); }
+    void showBanner(const QString &text) override {
+        // As text, never as markup; the page's own content stays below it.
+        const QString argument =
+            QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact));
+        page()->runJavaScript(
+            QStringLiteral("(function (a) { var d = document.createElement('div');"
+                           " d.textContent = a[0]; d.style.cssText = 'background: #c00; color: "
+                           "#fff; font: bold 13px sans-serif; padding: 4px 6px';"
+                           " var b = document.body || document.documentElement;"
+                           " b.insertBefore(d, b.firstChild); })(%1)")
+                .arg(argument));
+    }
 
 private:
     void loadingChanged(const QWebEngineLoadingInfo &info) {
+        const bool ownPage = info.url().scheme() == QLatin1String("data");
         if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+            if (!ownPage) {
+                requested_ = info.url();
+                failedUrl_ = QUrl();
+            }
             answerTimer_.start();
             return;
         }
@@ -61,20 +89,31 @@ private:
         const bool failed = info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
                             !(info.errorDomain() != QWebEngineLoadingInfo::HttpStatusCodeDomain &&
                               info.errorCode() == abortedByANewerLoad);
-        if (failed && failed_ && info.url() == url())
-            failed_(info.url(), failureReason(info));
+        if (failed && info.url() == url())
+            fail(info.url(), failureReason(info),
+                 info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain
+                     ? info.errorCode()
+                     : 0);
     }
 
     void giveUp() {
-        const QUrl stuck = url();
+        // The address asked for: a first load that never got an answer has no url() yet.
+        const QUrl stuck = requested_;
         triggerPageAction(QWebEnginePage::Stop);
+        fail(stuck, QStringLiteral("No answer within %1 s.").arg(answerTimeoutMs / 1000), 0);
+    }
+
+    void fail(const QUrl &url, const QString &reason, int httpStatus) {
+        failedUrl_ = url;
         if (failed_)
-            failed_(stuck, QStringLiteral("No answer within %1 s.").arg(answerTimeoutMs / 1000));
+            failed_(url, reason, httpStatus);
     }
 
     std::function<void(int, int)> progress_;
-    std::function<void(const QUrl &, const QString &)> failed_;
+    std::function<void(const QUrl &, const QString &, int)> failed_;
     QTimer answerTimer_;
+    QUrl requested_; // the address of the load under way
+    QUrl failedUrl_; // the address of the last load, when it failed
 };
 
 } // namespace
