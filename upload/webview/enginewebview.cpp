@@ -89,7 +89,9 @@ private:
         const bool failed = info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
                             !(info.errorDomain() != QWebEngineLoadingInfo::HttpStatusCodeDomain &&
                               info.errorCode() == abortedByANewerLoad);
-        if (failed && info.url() == url())
+        // The load under way, not the page shown: a failed load's address may not have become
+        // the page's yet when its failure is told.
+        if (failed && info.url() == requested_)
             fail(info.url(), failureReason(info),
                  info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain
                      ? info.errorCode()
