@@ -357,8 +357,8 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         std::fprintf(stderr, "plant-sim: --dir is required\n");
         return ParseResult::Error;
     }
-    if (!out.bus && (out.echo || out.chunkBytes > 0 || out.latencyMs > 0 || out.baud != 38400 ||
-                     out.latencyFreeRunning)) {
+    if (!out.bus && (out.echo || out.chunkBytes > 0 || out.latencyMs > 0 ||
+                     out.baud != stationLine.baud || out.latencyFreeRunning)) {
         std::fprintf(stderr, "plant-sim: --baud, --echo, --chunk-bytes, --latency-ms and "
                              "--latency-free-running need --bus\n");
         return ParseResult::Error;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linesettings.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -50,7 +52,7 @@ struct Options {
     std::vector<int> faultSlaves; // faults hit only these slaves; empty: all
     // Shared-wire mode: each link is one wire at the line's speed (wire.h).
     bool bus = false;
-    int baud = 38400;
+    int baud = stationLine.baud; // with --bus: the wire's speed
     bool echo = false;
     int chunkBytes = 0;
     int latencyMs = 0;
