@@ -383,6 +383,34 @@ class BusTest(SimTestCase):
                     self.assertTrue(all(len(p) % 8 == 0 for _, p in got[:-1]), got)
                     self.assertGreaterEqual(got[-1][0] - sent, ((8 + 25) * 0.2604 + 5 + 16) / 1000)
 
+    def test_faulty_devices_on_the_wire(self):
+        reply = h.static_reply(2, *BLOCK)
+        parity_view = bytes(b if bin(b).count("1") % 2 else 0 for b in reply)
+        other_id = h.with_crc(bytes([3]) + reply[1:-2])
+        # (options, what the station reads after its request, least time it takes in ms)
+        for args, heard, least_ms in (
+                (["--wrong-parity", "every:1"], parity_view, 5 + 37 * 0.2604 + 29 * 0.0260),
+                (["--wrong-id", "every:1"], other_id, 5),
+                # The free-running timer hands the reply over on its ticks: one or two pieces.
+                (["--chunk-bytes", "62", "--latency-ms", "16", "--latency-free-running",
+                  "--late", "every:1", "--late-ms", "30-40"], reply, 30)):
+            with self.subTest(args=args):
+                sim = self.start("--static", "--bus", *args, subdir="-".join(args)[:40])
+                port = self.raw(sim.com[0])
+                sent = time.monotonic()
+                port.send(h.read_request(2, *BLOCK))
+                got = self.pieces(port, len(heard))
+                self.assertEqual(b"".join(p for _, p in got), heard)
+                self.assertGreaterEqual((got[-1][0] - sent) * 1000, least_ms)
+                if "--latency-free-running" in args:
+                    self.assertLessEqual(len(got), 2)
+        # A babbling device: a byte every 2..3 ms, unasked.
+        sim = self.start("--bus", "--babble-ms", "2-3", subdir="babble")
+        got = self.pieces(self.raw(sim.com[0]), 100, timeout=2.0)
+        # The first read may hold what came before the port was opened.
+        each_ms = (got[-1][0] - got[0][0]) * 1000 / sum(len(p) for _, p in got[1:])
+        self.assertTrue(1.5 <= each_ms <= 3.5, each_ms)
+
 
 class RecordTest(SimTestCase):
     def read_record(self, path, n, timeout=3.0):

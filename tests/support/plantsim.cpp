@@ -40,17 +40,35 @@ std::optional<PlantCounts> PlantSim::counts() {
     return PlantCounts::parse(line);
 }
 
+namespace {
+
+// The counts line's fields every plant-sim prints, by name.
+constexpr std::pair<const char *, quint64 PlantCounts::*> countFields[] = {
+    {"requests", &PlantCounts::requests}, {"replies", &PlantCounts::replies},
+    {"silent", &PlantCounts::silent},     {"late", &PlantCounts::late},
+    {"corrupt", &PlantCounts::corrupt},   {"exception", &PlantCounts::exception},
+    {"garbage", &PlantCounts::garbage},   {"wrong_parity", &PlantCounts::wrongParity},
+    {"wrong_id", &PlantCounts::wrongId},  {"ignored", &PlantCounts::ignored},
+    {"bad", &PlantCounts::bad},
+};
+
+} // namespace
+
+quint64 PlantCounts::field(const QString &name) const {
+    for (const auto &[n, member] : countFields) {
+        if (name == QLatin1String(n))
+            return this->*member;
+    }
+    return 0;
+}
+
 std::optional<PlantCounts> PlantCounts::parse(const QString &line) {
     const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
     if (words.value(0) != QStringLiteral("counts"))
         return std::nullopt;
     PlantCounts c;
-    const std::pair<const char *, quint64 *> fields[] = {
-        {"requests", &c.requests}, {"replies", &c.replies}, {"silent", &c.silent},
-        {"late", &c.late},         {"corrupt", &c.corrupt}, {"exception", &c.exception},
-        {"garbage", &c.garbage},   {"ignored", &c.ignored}, {"bad", &c.bad},
-    };
-    for (const auto &[name, value] : fields) {
+    for (const auto &[name, member] : countFields) {
+        quint64 *value = &(c.*member);
         bool found = false;
         for (const QString &word : words) {
             const qsizetype eq = word.indexOf(u'=');

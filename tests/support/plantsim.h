@@ -14,6 +14,8 @@ struct PlantCounts {
     quint64 corrupt = 0;
     quint64 exception = 0;
     quint64 garbage = 0;
+    quint64 wrongParity = 0;
+    quint64 wrongId = 0;
     quint64 ignored = 0;
     quint64 bad = 0;
     // Shared-wire mode (--bus) only; -1 when the line does not carry them. silenceMinUs is also
@@ -24,6 +26,8 @@ struct PlantCounts {
 
     // Nothing when the line is not a counts line or lacks a field.
     static std::optional<PlantCounts> parse(const QString &line);
+    // A fault's count by its name in the line ("late", "wrong_parity"); 0 for another name.
+    quint64 field(const QString &name) const;
 };
 
 // The plant simulator in a process of its own, its links in a temporary directory.

@@ -39,6 +39,19 @@ bool parseSlaveList(const std::string &text, std::vector<int> &out) {
     return true;
 }
 
+// "N" or "N-M" (N <= M), both within min..max.
+bool parseRange(const char *text, long min, long max, long &low, long &high) {
+    const std::string t = text ? text : "";
+    const std::size_t dash = t.find('-', 1);
+    if (!parseInt(t.substr(0, dash).c_str(), min, max, low))
+        return false;
+    if (dash == std::string::npos) {
+        high = low;
+        return true;
+    }
+    return parseInt(t.substr(dash + 1).c_str(), low, max, high);
+}
+
 enum OptionId {
     OptDir = 1000,
     OptPort0,
@@ -56,6 +69,8 @@ enum OptionId {
     OptExceptionCode,
     OptGarbage,
     OptGarbageMode,
+    OptWrongParity,
+    OptWrongId,
     OptSeed,
     OptRecord,
     OptStdinControl,
@@ -65,6 +80,9 @@ enum OptionId {
     OptEcho,
     OptChunkBytes,
     OptLatencyMs,
+    OptLatencyFree,
+    OptBabbleMs,
+    OptBabbleLink,
     OptHelp,
 };
 
@@ -123,15 +141,19 @@ void printUsage(std::FILE *to) {
             "  --wire-speed           pace replies as a 38400 8N1 line would\n"
             "  --turnaround-ms MS     slave turnaround with --wire-speed (default 5)\n"
             "  --silent F             no reply\n"
-            "  --late F               reply after --late-ms MS (default 600)\n"
+            "  --late F               reply after --late-ms MS or MIN-MAX (default 600)\n"
             "  --corrupt F            one data byte changed, CRC of the original kept\n"
             "  --exception F          exception reply, code --exception-code C (default 2)\n"
             "  --garbage F            1..40 random bytes, see --garbage-mode before|instead\n"
             "                         (default before: the burst precedes the valid reply)\n"
+            "  --wrong-parity F       reply sent 8E1: the 8N1 station gets it garbled\n"
+            "  --wrong-id F           reply with another slave's address\n"
             "  --seed N               random seed (default 1)\n"
             "  --record FILE          append one line per register value sent\n"
             "  --fault-slaves LIST    faults hit only these slaves (default: all)\n"
             "  --stdin-control        accept 'drop L', 'restore L', 'counts', 'stats', 'quit'\n"
+            "  --babble-ms MS[-MAX]   a device on --babble-link L (default 0) sends one random\n"
+            "                         byte every MS..MAX ms, forever\n"
             "\n"
             "  --bus                  each link is one wire at 38400 8N1: frames found by\n"
             "                         silence, overlapping frames garbled (implies --wire-speed)\n"
@@ -139,6 +161,8 @@ void printUsage(std::FILE *to) {
             "  --echo                 with --bus: the station hears its own request\n"
             "  --chunk-bytes N        with --bus: adapter hands over N bytes at once when full\n"
             "  --latency-ms MS        with --bus: adapter holds bytes up to MS ms (default 0)\n"
+            "  --latency-free-running with --bus: the latency timer ticks every MS ms on its\n"
+            "                         own; held bytes go at the next tick\n"
             "\n"
             "F is a probability per request (0..1) or every:K for every K-th request.\n");
 }
@@ -161,6 +185,8 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         {"exception-code", required_argument, nullptr, OptExceptionCode},
         {"garbage", required_argument, nullptr, OptGarbage},
         {"garbage-mode", required_argument, nullptr, OptGarbageMode},
+        {"wrong-parity", required_argument, nullptr, OptWrongParity},
+        {"wrong-id", required_argument, nullptr, OptWrongId},
         {"seed", required_argument, nullptr, OptSeed},
         {"record", required_argument, nullptr, OptRecord},
         {"stdin-control", no_argument, nullptr, OptStdinControl},
@@ -170,6 +196,9 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         {"echo", no_argument, nullptr, OptEcho},
         {"chunk-bytes", required_argument, nullptr, OptChunkBytes},
         {"latency-ms", required_argument, nullptr, OptLatencyMs},
+        {"latency-free-running", no_argument, nullptr, OptLatencyFree},
+        {"babble-ms", required_argument, nullptr, OptBabbleMs},
+        {"babble-link", required_argument, nullptr, OptBabbleLink},
         {"help", no_argument, nullptr, OptHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -185,6 +214,7 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
     int c = 0;
     while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
         long v = 0;
+        long high = 0;
         switch (c) {
         case OptDir:
             out.dir = optarg;
@@ -212,9 +242,10 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
             out.turnaroundMs = int(v);
             break;
         case OptLateMs:
-            if (!parseInt(optarg, 0, 600000, v))
+            if (!parseRange(optarg, 0, 600000, v, high))
                 return fail("late-ms", optarg);
             out.lateMs = int(v);
+            out.lateMsMax = int(high);
             break;
         case OptExceptionCode:
             // libmodbus builds exception replies for codes 1..11 only.
@@ -226,20 +257,26 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         case OptLate:
         case OptCorrupt:
         case OptException:
-        case OptGarbage: {
+        case OptGarbage:
+        case OptWrongParity:
+        case OptWrongId: {
             const auto rule = FaultRule::parse(optarg);
-            const char *name = c == OptSilent      ? "silent"
-                               : c == OptLate      ? "late"
-                               : c == OptCorrupt   ? "corrupt"
-                               : c == OptException ? "exception"
-                                                   : "garbage";
+            const char *name = c == OptSilent        ? "silent"
+                               : c == OptLate        ? "late"
+                               : c == OptCorrupt     ? "corrupt"
+                               : c == OptException   ? "exception"
+                               : c == OptWrongParity ? "wrong-parity"
+                               : c == OptWrongId     ? "wrong-id"
+                                                     : "garbage";
             if (!rule)
                 return fail(name, optarg);
-            FaultRule &target = c == OptSilent      ? out.silent
-                                : c == OptLate      ? out.late
-                                : c == OptCorrupt   ? out.corrupt
-                                : c == OptException ? out.exception
-                                                    : out.garbage;
+            FaultRule &target = c == OptSilent        ? out.silent
+                                : c == OptLate        ? out.late
+                                : c == OptCorrupt     ? out.corrupt
+                                : c == OptException   ? out.exception
+                                : c == OptWrongParity ? out.wrongParity
+                                : c == OptWrongId     ? out.wrongId
+                                                      : out.garbage;
             target = *rule;
             break;
         }
@@ -291,6 +328,20 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
                 return fail("latency-ms", optarg);
             out.latencyMs = int(v);
             break;
+        case OptLatencyFree:
+            out.latencyFreeRunning = true;
+            break;
+        case OptBabbleMs:
+            if (!parseRange(optarg, 1, 60000, v, high))
+                return fail("babble-ms", optarg);
+            out.babbleMs = double(v);
+            out.babbleMsMax = double(high);
+            break;
+        case OptBabbleLink:
+            if (!parseInt(optarg, 0, 1, v))
+                return fail("babble-link", optarg);
+            out.babbleLink = int(v);
+            break;
         case OptHelp:
         case 'h':
             return ParseResult::Help;
@@ -306,9 +357,14 @@ ParseResult parseOptions(int argc, char **argv, Options &out) {
         std::fprintf(stderr, "plant-sim: --dir is required\n");
         return ParseResult::Error;
     }
-    if (!out.bus && (out.echo || out.chunkBytes > 0 || out.latencyMs > 0 || out.baud != 38400)) {
-        std::fprintf(stderr,
-                     "plant-sim: --baud, --echo, --chunk-bytes and --latency-ms need --bus\n");
+    if (!out.bus && (out.echo || out.chunkBytes > 0 || out.latencyMs > 0 ||
+                     out.baud != stationLine.baud || out.latencyFreeRunning)) {
+        std::fprintf(stderr, "plant-sim: --baud, --echo, --chunk-bytes, --latency-ms and "
+                             "--latency-free-running need --bus\n");
+        return ParseResult::Error;
+    }
+    if (out.latencyFreeRunning && out.latencyMs == 0) {
+        std::fprintf(stderr, "plant-sim: --latency-free-running needs --latency-ms\n");
         return ParseResult::Error;
     }
     if (out.ports[0] == out.ports[1]) {

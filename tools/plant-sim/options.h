@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linesettings.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -38,7 +40,10 @@ struct Options {
     FaultRule corrupt;
     FaultRule exception;
     FaultRule garbage;
-    int lateMs = 600;
+    FaultRule wrongParity; // the reply goes out 8E1 and reaches the 8N1 station garbled
+    FaultRule wrongId;     // the reply carries another slave's address
+    int lateMs = 600;      // a late reply starts lateMs..lateMsMax after the request
+    int lateMsMax = 600;
     int exceptionCode = 2;
     GarbageMode garbageMode = GarbageMode::Before;
     std::uint64_t seed = 1;
@@ -47,10 +52,15 @@ struct Options {
     std::vector<int> faultSlaves; // faults hit only these slaves; empty: all
     // Shared-wire mode: each link is one wire at the line's speed (wire.h).
     bool bus = false;
-    int baud = 38400;
+    int baud = stationLine.baud; // with --bus: the wire's speed
     bool echo = false;
     int chunkBytes = 0;
     int latencyMs = 0;
+    bool latencyFreeRunning = false;
+    // A babbling device: one random byte every babbleMs..babbleMsMax ms on link babbleLink.
+    double babbleMs = 0;
+    double babbleMsMax = 0;
+    int babbleLink = 0;
 };
 
 enum class ParseResult { Ok, Help, Error };

@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "replyfaults.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -18,8 +20,9 @@ namespace {
 // A request that stays incomplete this long is thrown away, like a slave resynchronising on
 // the inter-frame silence of a real line (ptys deliver whole frames, so this is generous).
 constexpr std::chrono::milliseconds FrameGap{50};
-// One character at 38400 8N1: start bit, 8 data bits, stop bit.
-constexpr double CharMicros = 1e6 * 10.0 / 38400.0;
+// The station's line, and the same line sent with even parity by a misconfigured slave.
+constexpr LineSettings wrongParityLine{stationLine.baud, stationLine.dataBits, true,
+                                       stationLine.stopBits};
 
 // Length of the RTU request at the start of buf, computed the way libmodbus does on the slave
 // side; 0 while more bytes are needed to tell.
@@ -113,6 +116,7 @@ Simulator::Simulator(const Options &options)
     : options_(options)
     , model_(options.staticValues)
     , rng_(options.seed)
+    , timingRng_(options.seed ^ 0x5eed)
     , started_(Clock::now()) {
     for (int i = 0; i < 2; ++i) {
         links_[i].index = i;
@@ -124,6 +128,7 @@ Simulator::Simulator(const Options &options)
             wire.echo = options_.echo;
             wire.chunkBytes = options_.chunkBytes;
             wire.latencyMicros = Micros(options_.latencyMs) * 1000;
+            wire.latencyFreeRunning = options_.latencyFreeRunning;
             links_[i].wire.emplace(wire, options_.seed + std::uint64_t(i));
         }
     }
@@ -229,6 +234,8 @@ bool Simulator::openLink(Link &link) {
     link.ptsPath = name;
     link.rx.clear();
     link.out.clear();
+    if (options_.babbleMs > 0 && link.index == options_.babbleLink)
+        queueBabble(link, Clock::now());
     return true;
 }
 
@@ -300,6 +307,8 @@ Simulator::Fault Simulator::pickFault(int slave) {
     const bool late = options_.late.fires(n, rng_);
     const bool corrupt = options_.corrupt.fires(n, rng_);
     const bool garbage = options_.garbage.fires(n, rng_);
+    const bool wrongParity = options_.wrongParity.fires(n, rng_);
+    const bool wrongId = options_.wrongId.fires(n, rng_);
     if (silent)
         return Fault::Silent;
     if (exception)
@@ -310,6 +319,10 @@ Simulator::Fault Simulator::pickFault(int slave) {
         return Fault::Corrupt;
     if (garbage)
         return Fault::Garbage;
+    if (wrongParity)
+        return Fault::WrongParity;
+    if (wrongId)
+        return Fault::WrongId;
     return Fault::None;
 }
 
@@ -388,7 +401,8 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
     case Fault::Late:
         ++counts_.late;
         item.kind = "late";
-        delay += std::chrono::milliseconds(options_.lateMs);
+        delay += std::chrono::milliseconds(
+            std::uniform_int_distribution<int>(options_.lateMs, options_.lateMsMax)(timingRng_));
         break;
     case Fault::Corrupt: {
         ++counts_.corrupt;
@@ -417,6 +431,17 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
         }
         break;
     }
+    case Fault::WrongParity:
+        ++counts_.wrongParity;
+        item.kind = nullptr; // no values reach the station
+        item.charMicros = characterMicros(wrongParityLine);
+        reply = seenAs8N1(reply);
+        break;
+    case Fault::WrongId:
+        ++counts_.wrongId;
+        item.kind = nullptr;
+        readdress(reply, std::uint8_t(slave % 247 + 1));
+        break;
     }
     if (item.isReply)
         item.bytes.insert(item.bytes.end(), reply.begin(), reply.end());
@@ -430,9 +455,12 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
             std::max<std::chrono::microseconds>(delay, std::chrono::microseconds(link.wire->gap()));
     } else if (options_.wireSpeed) {
         // The request took its time on the wire too before the slave could start answering.
-        const double chars = double(length + item.bytes.size());
+        const double line = characterMicros(stationLine);
+        const double micros =
+            double(length) * line +
+            double(item.bytes.size()) * (item.charMicros > 0 ? item.charMicros : line);
         delay += std::chrono::milliseconds(options_.turnaroundMs) +
-                 std::chrono::microseconds(std::llround(chars * CharMicros));
+                 std::chrono::microseconds(std::llround(micros));
     }
     item.due = now + delay;
     queue(link, std::move(item));
@@ -445,11 +473,25 @@ void Simulator::queue(Link &link, Outgoing item) {
     link.out.insert(pos, std::move(item));
 }
 
+// The babbling device's next byte, a random 2..3 ms (--babble-ms) after the last.
+void Simulator::queueBabble(Link &link, Clock::time_point after) {
+    Outgoing item;
+    item.babble = true;
+    item.bytes = {std::uint8_t(std::uniform_int_distribution<int>(0, 255)(timingRng_))};
+    const double ms =
+        std::uniform_real_distribution<double>(options_.babbleMs, options_.babbleMsMax)(timingRng_);
+    item.due = after + std::chrono::microseconds(std::llround(ms * 1000));
+    queue(link, std::move(item));
+}
+
 void Simulator::writeDue(Clock::time_point now) {
     for (Link &link : links_) {
         while (link.up() && !link.wire && !link.out.empty() && link.out.front().due <= now) {
-            writeOut(link, link.out.front());
+            const Outgoing item = std::move(link.out.front());
             link.out.pop_front();
+            writeOut(link, item);
+            if (item.babble)
+                queueBabble(link, item.due);
         }
     }
 }
@@ -505,7 +547,9 @@ void Simulator::handleWireFrame(Link &link, const WireFrame &frame) {
 }
 
 void Simulator::startOnWire(Link &link, Micros at, const Outgoing &item) {
-    link.wire->fromSlave(at, item.bytes);
+    link.wire->fromSlave(at, item.bytes, item.charMicros);
+    if (item.babble)
+        queueBabble(link, item.due);
     if (item.isReply)
         ++counts_.replies;
     record(link, item);
@@ -722,8 +766,9 @@ std::string Simulator::countsLine() const {
            " replies=" + std::to_string(c.replies) + " silent=" + std::to_string(c.silent) +
            " late=" + std::to_string(c.late) + " corrupt=" + std::to_string(c.corrupt) +
            " exception=" + std::to_string(c.exception) + " garbage=" + std::to_string(c.garbage) +
-           " ignored=" + std::to_string(c.ignored) + " bad=" + std::to_string(c.bad) +
-           (options_.bus ? wireCounts() : std::string());
+           " wrong_parity=" + std::to_string(c.wrongParity) +
+           " wrong_id=" + std::to_string(c.wrongId) + " ignored=" + std::to_string(c.ignored) +
+           " bad=" + std::to_string(c.bad) + (options_.bus ? wireCounts() : std::string());
 }
 
 // Both links' wires together: " merged=M collisions=C silence_min_us=S".

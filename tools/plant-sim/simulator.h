@@ -25,6 +25,8 @@ struct Outgoing {
     std::size_t replyOffset = 0; // start of the Modbus frame inside bytes (after a garbage burst)
     int firstRegister = -1;      // first register of a read, for the record file
     const char *kind = nullptr;  // record kind ("ok", "late", "corrupt"); nullptr: not recorded
+    double charMicros = 0;       // one character on the wire; 0: the line's
+    bool babble = false;         // a babbling device's byte: the next one follows it
 };
 
 struct Link {
@@ -54,6 +56,8 @@ struct Counts {
     std::uint64_t corrupt = 0;
     std::uint64_t exception = 0;
     std::uint64_t garbage = 0;
+    std::uint64_t wrongParity = 0;
+    std::uint64_t wrongId = 0;
     std::uint64_t ignored = 0;   // requests to slaves not served on that link
     std::uint64_t bad = 0;       // frames with a bad CRC and incomplete frames discarded
     std::uint64_t faultable = 0; // requests to the slaves faults may hit, numbering the rules
@@ -73,7 +77,7 @@ public:
     int run(int signalFd);
 
 private:
-    enum class Fault { None, Silent, Late, Corrupt, Exception, Garbage };
+    enum class Fault { None, Silent, Late, Corrupt, Exception, Garbage, WrongParity, WrongId };
 
     bool openLink(Link &link);
     void closeLink(Link &link);
@@ -85,6 +89,7 @@ private:
                              std::vector<std::uint8_t> &reply);
     Fault pickFault(int slave);
     void queue(Link &link, Outgoing item);
+    void queueBabble(Link &link, Clock::time_point after);
     void writeDue(Clock::time_point now);
     void writeOut(Link &link, const Outgoing &item);
     void record(const Link &link, const Outgoing &item);
@@ -107,6 +112,7 @@ private:
     Link links_[2];
     Counts counts_;
     std::mt19937_64 rng_;
+    std::mt19937_64 timingRng_; // late-reply delays and babble, apart from the fault draws
     Clock::time_point started_;
 
     modbus_t *ctx_ = nullptr;

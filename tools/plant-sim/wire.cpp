@@ -1,6 +1,9 @@
 #include "wire.h"
 
+#include "modbus/linetiming.h"
+
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 void WireStats::addSilence(Micros us) {
@@ -23,10 +26,18 @@ Micros WireStats::silenceMedian() const {
     return Micros(Bins - 1) * BinMicros;
 }
 
+double characterMicros(const LineSettings &line) {
+    return double(modbus::lineTiming(line).character.count()) / 1000.0;
+}
+
 WireSettings WireSettings::atBaud(int baud) {
+    LineSettings line;
+    line.baud = baud;
     WireSettings s;
-    s.charMicros = 1e6 * 10.0 / baud;
-    s.gapMicros = baud > 19200 ? 1750 : std::llround(3.5 * s.charMicros);
+    s.charMicros = characterMicros(line);
+    s.gapMicros = Micros(
+        std::chrono::duration_cast<std::chrono::microseconds>(modbus::lineTiming(line).interFrame)
+            .count());
     return s;
 }
 
@@ -35,7 +46,7 @@ Wire::Wire(WireSettings settings, std::uint64_t seed)
     , rng_(seed) {}
 
 Micros Wire::charEnd(const Transmission &t, std::size_t i) const {
-    return t.start + std::llround(double(i + 1) * settings_.charMicros);
+    return t.start + std::llround(double(i + 1) * t.charMicros);
 }
 
 void Wire::fromStation(Micros at, const std::uint8_t *data, std::size_t length) {
@@ -55,6 +66,7 @@ void Wire::fromStation(Micros at, const std::uint8_t *data, std::size_t length) 
     t.id = nextId_++;
     t.station = true;
     t.start = at;
+    t.charMicros = settings_.charMicros;
     t.bytes.assign(data, data + length);
     t.garbled.resize(length);
     ++stats_.frames;
@@ -65,12 +77,13 @@ void Wire::fromStation(Micros at, const std::uint8_t *data, std::size_t length) 
     lastEnd_ = std::max(lastEnd_, end(live_.back()));
 }
 
-void Wire::fromSlave(Micros at, std::vector<std::uint8_t> bytes) {
+void Wire::fromSlave(Micros at, std::vector<std::uint8_t> bytes, double charMicros) {
     if (bytes.empty())
         return;
     Transmission t;
     t.id = nextId_++;
     t.start = at;
+    t.charMicros = charMicros > 0 ? charMicros : settings_.charMicros;
     t.garbled.resize(bytes.size());
     t.bytes = std::move(bytes);
     live_.push_back(std::move(t));
@@ -129,8 +142,18 @@ Micros Wire::nextEvent() const {
             next = std::min(next, end(t) + settings_.gapMicros);
     }
     if (!adapter_.empty() && settings_.latencyMicros > 0)
-        next = std::min(next, adapter_.front().first + settings_.latencyMicros);
+        next = std::min(next, handOverAt());
     return next;
+}
+
+// When the latency timer releases the bytes held: a fixed time after the oldest arrived, or at the
+// free-running timer's first tick after it.
+Micros Wire::handOverAt() const {
+    const Micros oldest = adapter_.front().first;
+    const Micros latency = settings_.latencyMicros;
+    if (!settings_.latencyFreeRunning || latency <= 0)
+        return oldest + latency;
+    return (oldest / latency + 1) * latency;
 }
 
 Wire::Output Wire::advance(Micros now) {
@@ -165,7 +188,7 @@ void Wire::step(Micros now, Output &out) {
         if (settings_.chunkBytes > 0 && int(adapter_.size()) >= settings_.chunkBytes)
             handOver();
     }
-    if (!adapter_.empty() && adapter_.front().first + settings_.latencyMicros <= now)
+    if (!adapter_.empty() && handOverAt() <= now)
         handOver();
 
     for (Transmission &t : live_) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linesettings.h"
+
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -10,15 +12,21 @@ using Micros = std::int64_t;
 constexpr Micros NoTime = std::numeric_limits<Micros>::max();
 
 struct WireSettings {
-    double charMicros = 1e6 * 10.0 / 38400.0; // 38400 8N1: start, 8 data and stop bit
-    Micros gapMicros = 1750;                  // 3.5 characters, fixed at 1.75 ms above 19200 baud
-    bool echo = false;                        // the station hears its own characters
-    int chunkBytes = 0;                       // adapter buffer: handed over at once when full
+    double charMicros = 0;    // one character
+    Micros gapMicros = 0;     // the silence that ends a frame
+    bool echo = false;        // the station hears its own characters
+    int chunkBytes = 0;       // adapter buffer: handed over at once when full
     Micros latencyMicros = 0; // adapter holds bytes this long after the oldest arrived; 0: none
+    // The adapter's latency timer runs free: held bytes go at its next tick, however long ago
+    // they arrived.
+    bool latencyFreeRunning = false;
 
-    // Character time and frame gap of an 8N1 line at `baud`.
+    // Character time and frame gap of an 8N1 line at `baud`, as the station times them.
     static WireSettings atBaud(int baud);
 };
+
+// Microseconds one character of `line` takes (fractional).
+double characterMicros(const LineSettings &line);
 
 struct WireStats {
     static constexpr Micros BinMicros = 10;
@@ -56,8 +64,8 @@ public:
     // Bytes the station wrote, read from its port at `at`. They go out behind whatever the station
     // is still sending, as a UART's transmit queue does.
     void fromStation(Micros at, const std::uint8_t *data, std::size_t length);
-    // A slave starts transmitting at `at`.
-    void fromSlave(Micros at, std::vector<std::uint8_t> bytes);
+    // A slave starts transmitting at `at`, its characters `charMicros` long (0: the line's).
+    void fromSlave(Micros at, std::vector<std::uint8_t> bytes, double charMicros = 0);
 
     struct Output {
         std::vector<WireFrame> requests;     // the station's frames that ended in silence, whole
@@ -75,6 +83,7 @@ private:
         std::uint64_t id = 0;
         bool station = false;
         Micros start = 0;
+        double charMicros = 0;
         std::vector<std::uint8_t> bytes;
         std::vector<bool> garbled;
         std::vector<std::uint64_t> collidedWith;
@@ -89,6 +98,7 @@ private:
     void relate(Transmission &t);
     void garbleOverlap(Transmission &t, const Transmission &other);
     Micros nextArrival(std::size_t *index) const;
+    Micros handOverAt() const;
     void step(Micros t, Output &out);
 
     WireSettings settings_;
