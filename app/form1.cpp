@@ -305,6 +305,8 @@ void Form1::showLinkState(int link) {
                            port->isOpen() ? QStringLiteral("open") : QStringLiteral("closed"));
     if (!port->isOpen() && !port->lastOpenError().isEmpty())
         tip += QStringLiteral("\nCannot open: %1").arg(port->lastOpenError());
+    if (!port->openNotice().isEmpty())
+        tip += u'\n' + port->openNotice();
     if (keepers_[link]->isLost())
         tip += QStringLiteral("\nThe device failed; reopening it every cycle");
     button->setToolTip(tip);
