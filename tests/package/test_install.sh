@@ -3,7 +3,7 @@
 # installed is writable by anyone but root; takes the administrator's steps of the README (the
 # settings file from its example, port links, autostart and the user unit enabled for everyone);
 # starts the station the way the desktop entry does as two operators in turn (users in dialout)
-# and checks that each writes /var/lib/rtu-station/mwRARE.csv and a capture file of their own;
+# and checks that each writes /var/lib/rtu-station/mwRARE.csv and gets a capture file of their own;
 # then purges the package, checks that nothing of all that is left, and removes the users.
 set -uo pipefail
 debs=$1
@@ -34,6 +34,11 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get install -s "$deb" >"$work/plan.log" 2>&1 || { cat "$work/plan.log"; fail "apt-get cannot install the package"; }
 others=$(sed -n 's/^Inst \([^ ]*\) .*/\1/p' "$work/plan.log" | grep -vx rtu-station | tr '\n' ' ')
 [[ -z "$others" ]] || skip "apt would also install ${others}which this test does not do to a machine"
+# What version 1.0 leaves behind: its folder given to dialout by an override, a snapshot in it.
+cleanups+=("dpkg-statoverride --remove /opt/rtu-station >/dev/null 2>&1; rm -rf /opt/rtu-station")
+install -d -m 2775 -g dialout /opt/rtu-station
+echo "1142,1.0" >/opt/rtu-station/mwRARE.csv
+dpkg-statoverride --add root dialout 2775 /opt/rtu-station
 cleanups+=("apt-get purge -y -q rtu-station >/dev/null 2>&1 || true")
 apt-get install -y -q "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "apt-get install"; }
 
@@ -49,6 +54,9 @@ done < <(dpkg -L rtu-station)
 dpkg-statoverride --list /var/lib/rtu-station >/dev/null || fail "no ownership override of the state folder"
 [[ "$(readlink /opt/rtu-station/mwRARE.csv)" == /var/lib/rtu-station/mwRARE.csv ]] ||
     fail "no link /opt/rtu-station/mwRARE.csv to the state folder's file"
+[[ "$(stat -c '%a %U %G' /opt/rtu-station)" == "755 root root" ]] || fail "/opt/rtu-station stays writable"
+dpkg-statoverride --list /opt/rtu-station >/dev/null && fail "the old folder's override stays"
+[[ "$(cat /var/lib/rtu-station/mwRARE.csv)" == "1142,1.0" ]] || fail "the old snapshot was not moved"
 [[ "$(command -v rtu-station)" == /usr/bin/rtu-station ]] || fail "no launcher on the PATH"
 
 # The administrator's steps of the README.
@@ -82,7 +90,9 @@ for user in rtu-pkg-a-$$ rtu-pkg-b-$$; do
     wait_for 60 owned || { cat "$work/$user.log"; fail "$user's station did not write $csv"; }
     line_starts "$csv" '1142,' || fail "$csv holds no snapshot line"
     line_starts /opt/rtu-station/mwRARE.csv '1142,' || fail "the link beside the old program's place"
-    [[ -f "$work/$user/rtu-station-traffic.log" ]] || fail "no capture file in $user's home"
+    # The example's capture file, one of each operator's own.
+    tr '\0' '\n' <"/proc/$station/environ" | grep -qx "RTU_STATION_TRAFFIC=$work/$user/rtu-station-traffic.log" ||
+        fail "$user's station was not given a capture file in $user's home"
     kill -TERM "$station"
     wait "$station"
     echo "installed station, started as $user by '$command', wrote: $(tr -d '\r' <"$csv")"
