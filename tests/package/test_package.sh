@@ -48,6 +48,10 @@ sort -k2 >"$work/expected" <<'LIST'
 -rw-r--r-- /usr/share/doc/rtu-station/rtu-station.conf.example
 LIST
 diff -u "$work/expected" "$work/files" || fail "file list"
+# `cmake --install --prefix P` lays out the same tree under P as the package under /usr.
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "cmake --install"; }
+(cd "$work/prefix" && find . -type f -printf '/usr/%P\n') | sort >"$work/prefix.files"
+awk '{ print $2 }' "$work/files" | sort | diff -u - "$work/prefix.files" || fail "cmake --install --prefix lays out another tree"
 # Folders too: root's, and writable by root alone.
 dpkg-deb -c "$deb" | awk '$2 != "root/root" || substr($1, 6, 1) != "-" || substr($1, 9, 1) != "-"' |
     grep . && fail "entries not root's alone"
