@@ -57,6 +57,7 @@ int tellStartupProblem(int status, const QString &why, int argc, char *argv[]) {
     } else {
         inChild([&] {
             const QByteArray summary = title.toLocal8Bit(), body = why.toLocal8Bit();
+            ::alarm(10); // a notification service that does not answer ends it, not the wait
             ::execlp("notify-send", "notify-send", "--urgency=critical", "--app-name=rtu-station",
                      summary.constData(), body.constData(), static_cast<char *>(nullptr));
         });
