@@ -16,6 +16,7 @@
 #include "scancontrol.h"
 #include "snapshot.h"
 #include "snapshotstep.h"
+#include "statefolder.h"
 #include "stationfont.h"
 #include "traffic.h"
 #include "trafficwindow.h"
@@ -89,9 +90,7 @@ void setBackColour(QCheckBox *box, const QColor &colour) {
 
 Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidget *parent)
     : QWidget(parent)
-    , csvPath_(options.csvPath.isEmpty()
-                   ? QCoreApplication::applicationDirPath() + QStringLiteral("/mwRARE.csv")
-                   : options.csvPath)
+    , csvPath_(options.csvPath.isEmpty() ? snapshotFilePath() : options.csvPath)
     , server_(serverAddress())
     , serverProblem_(serverAddressProblem(server_)) {
     setObjectName(QStringLiteral("Form1"));
@@ -323,6 +322,8 @@ void Form1::showLinkState(int link) {
                            port->isOpen() ? QStringLiteral("open") : QStringLiteral("closed"));
     if (!port->isOpen() && !port->lastOpenError().isEmpty())
         tip += QStringLiteral("\nCannot open: %1").arg(port->lastOpenError());
+    if (!port->openNotice().isEmpty())
+        tip += u'\n' + port->openNotice();
     if (keepers_[link]->isLost())
         tip += QStringLiteral("\nThe device failed; reopening it every cycle");
     button->setToolTip(tip);

@@ -1,6 +1,8 @@
 #include "displaycheck.h"
 #include "form1.h"
 #include "quitsignals.h"
+#include "settingscheck.h"
+#include "startupproblem.h"
 #include "transport.h"
 
 #include <QApplication>
@@ -16,15 +18,16 @@ QStringList argumentList(int argc, char *argv[]) {
     return list;
 }
 
-// Start-up problems are told on one line before the toolkit starts.
-int refuse(int status, const QString &why) {
-    std::fprintf(stderr, "rtu-station: %s\n", qPrintable(why));
-    return status;
-}
-
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // Start-up problems are told before the toolkit starts, and reach a person (see
+    // tellStartupProblem).
+    const auto refuse = [&](int status, const QString &why) {
+        return tellStartupProblem(status, why, argc, argv);
+    };
+    if (const auto problem = settingsProblem(QProcessEnvironment::systemEnvironment()))
+        return refuse(2, *problem);
     const QString ports = qEnvironmentVariable("RTU_STATION_PORTS");
     if (const auto problem = portPatternProblem(ports))
         return refuse(2, QStringLiteral("RTU_STATION_PORTS=\"") + ports + QStringLiteral("\" ") +

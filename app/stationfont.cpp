@@ -1,9 +1,15 @@
 #include "stationfont.h"
 
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QStringList>
 
 QFont stationFont() {
+    // The face is drawn from its pixel strikes, which do not grow with a scaled screen (a scale
+    // factor, high-resolution displays): its letters would stand apart in grown controls. There
+    // the window takes a scalable face, which scales with them.
+    if (qGuiApp && qGuiApp->devicePixelRatio() != 1.0)
+        return fallbackFont();
     // Once per run, from the package's own file rather than whatever the font set-up offers
     // under that name.
     static const QStringList families = QFontDatabase::applicationFontFamilies(

@@ -1,7 +1,12 @@
 #include "portlock.h"
 
+#include "lockfile.h"
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <utility>
@@ -9,6 +14,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -29,21 +35,60 @@ bool isAlive(qint64 pid) {
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
-// The live process a lock file names. A file whose process is gone is stale and removed.
-std::optional<qint64> lockFileOwner(const QString &path) {
+QString userName(uint uid) {
+    if (const passwd *entry = ::getpwuid(uid))
+        return QString::fromLocal8Bit(entry->pw_name);
+    return QString::number(uid);
+}
+
+// A lock file, judged: the process it names and whether that process lives.
+struct Judged {
+    LockFileOwner owner;
+    bool alive = false;
+};
+
+std::optional<Judged> judge(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    // The PID in ASCII on the first line (ten characters wide in the usual form; QSerialPort
-    // writes program and host on the lines after it).
-    bool ok = false;
-    const qint64 pid = file.readLine().trimmed().toLongLong(&ok);
-    if (!ok || pid <= 0)
-        return std::nullopt; // a form we cannot judge: QSerialPort's own check decides
-    if (isAlive(pid))
-        return pid;
-    file.remove();
-    return std::nullopt;
+    const auto owner = parseLockFile(file.read(4096));
+    if (!owner)
+        return std::nullopt; // a form we cannot judge: the serial port library's check decides
+    return Judged{*owner, isAlive(owner->pid)};
+}
+
+// "process 4547 (minicom), user root": the system's word first, the lock file's after it.
+QString describe(const LockFileOwner &owner, const QString &lockFile) {
+    QString who = QStringLiteral("process %1").arg(owner.pid);
+    QString program = owner.program, user = owner.user;
+    if (QFile comm(QStringLiteral("/proc/%1/comm").arg(owner.pid)); comm.open(QIODevice::ReadOnly))
+        program = QString::fromLocal8Bit(comm.readAll().trimmed());
+    if (struct stat process{};
+        ::stat(QStringLiteral("/proc/%1").arg(owner.pid).toLatin1().constData(), &process) == 0)
+        user = userName(process.st_uid);
+    else if (struct stat file{};
+             user.isEmpty() && ::stat(QFile::encodeName(lockFile).constData(), &file) == 0)
+        user = userName(file.st_uid);
+    if (!program.isEmpty())
+        who += QStringLiteral(" (%1)").arg(program);
+    if (!user.isEmpty())
+        who += QStringLiteral(", user %1").arg(user);
+    return who;
+}
+
+// The lock directories there are, each once under its first name (/var/lock is /run/lock on
+// Debian).
+QStringList lockDirectoriesInUse() {
+    QStringList found, real;
+    for (const char *directory : lockDirectories) {
+        const QString name = QLatin1String(directory);
+        const QString canonical = QFileInfo(name).canonicalFilePath();
+        if (!canonical.isEmpty() && !real.contains(canonical)) {
+            real << canonical;
+            found << name;
+        }
+    }
+    return found;
 }
 
 // The process holding an flock on the device, from the kernel's table of locks.
@@ -94,11 +139,52 @@ QString lockFilePath(const QString &device) {
 }
 
 #ifdef Q_OS_UNIX
-DeviceLock::DeviceLock(const QString &device) {
-    const QString lockFile = lockFilePath(device);
-    if (const auto owner = lockFileOwner(lockFile)) {
-        refusal_ = inUse(device, owner) + QStringLiteral(", lock file %1").arg(lockFile);
-        return;
+QStringList lockFilesOf(const QString &device, const QStringList &names) {
+    const QString own = QFileInfo(lockFilePath(device)).fileName();
+    QStringList found;
+    for (const QString &directory : lockDirectoriesInUse()) {
+        for (const QString &file :
+             QDir(directory).entryList({QStringLiteral("LCK..*")}, QDir::Files | QDir::System)) {
+            const QString name = file.mid(5);
+            QStringList candidates{QStringLiteral("/dev/") + name,
+                                   QStringLiteral("/dev/") + QString(name).replace(u'_', u'/'),
+                                   QStringLiteral("/dev/serial/by-id/") + name,
+                                   QStringLiteral("/dev/serial/by-path/") + name};
+            for (const QString &given : names)
+                if (QFileInfo(given).fileName() == name)
+                    candidates << given;
+            const bool names_device =
+                file == own ||
+                std::any_of(candidates.begin(), candidates.end(), [&](const QString &c) {
+                    return QFileInfo(c).canonicalFilePath() == device;
+                });
+            if (names_device)
+                found << directory + u'/' + file;
+        }
+    }
+    return found;
+}
+
+DeviceLock::DeviceLock(const QString &device, const QStringList &names)
+    : device_(device) {
+    const QString usualLock = lockFilePath(device);
+    QStringList staleKept;
+    for (const QString &lockFile : lockFilesOf(device, names)) {
+        const auto judged = judge(lockFile);
+        if (!judged)
+            continue;
+        if (judged->alive) {
+            refusal_ = QStringLiteral("%1 is in use by %2, lock file %3")
+                           .arg(device, describe(judged->owner, lockFile), lockFile);
+            return;
+        }
+        // Stale: the process is gone. Removed where the station may; else the flock below
+        // guards the device and the file is only named.
+        if (!QFile::remove(lockFile)) {
+            staleKept << QStringLiteral("%1 (of %2, which has ended)")
+                             .arg(lockFile, describe(judged->owner, lockFile));
+            usualLockStays_ = usualLockStays_ || QFileInfo(lockFile) == QFileInfo(usualLock);
+        }
     }
     const QByteArray path = QFile::encodeName(device);
     // Non-blocking, so a modem line without carrier does not hold the open.
@@ -115,7 +201,15 @@ DeviceLock::DeviceLock(const QString &device) {
         ::close(std::exchange(fd_, -1));
         return;
     }
+    if (!staleKept.isEmpty())
+        notice_ = QStringLiteral("Stale lock file %1 could not be removed; the device's flock "
+                                 "guards the port (root may remove the file)")
+                      .arg(staleKept.join(QStringLiteral(", ")));
     held_ = true;
+}
+
+QString DeviceLock::openPath() const {
+    return usualLockStays_ && fd_ >= 0 ? QStringLiteral("/proc/self/fd/%1").arg(fd_) : device_;
 }
 
 DeviceLock::~DeviceLock() {
@@ -124,8 +218,15 @@ DeviceLock::~DeviceLock() {
 }
 #else
 // Elsewhere the system opens a serial port for one program only.
-DeviceLock::DeviceLock(const QString &)
-    : held_(true) {}
+QStringList lockFilesOf(const QString &, const QStringList &) {
+    return {};
+}
+DeviceLock::DeviceLock(const QString &device, const QStringList &)
+    : held_(true)
+    , device_(device) {}
+QString DeviceLock::openPath() const {
+    return device_;
+}
 DeviceLock::~DeviceLock() = default;
 #endif
 

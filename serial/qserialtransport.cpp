@@ -21,10 +21,12 @@ bool QSerialTransport::open() {
         return true;
     // QSerialPort's own lock file is named after the device it opens: the real one.
     const QString device = portlock::realDevice(deviceName());
-    lock_.emplace(device);
+    // Lock files of the name the station was given count too (another program may have used it).
+    lock_.emplace(device, QStringList{deviceName()});
     if (!lock_->isHeld())
         return refuse(lock_->refusal());
-    port_.setPortName(device);
+    // The library also sets the terminal's exclusive mode, so that no other program opens it.
+    port_.setPortName(lock_->openPath());
     if (!port_.open(QIODevice::ReadWrite))
         return refuse(QStringLiteral("%1: %2").arg(device, port_.errorString()));
     const LineSettings line = lineSettings();
@@ -42,6 +44,7 @@ bool QSerialTransport::open() {
     }
     port_.clear(QSerialPort::Input);
     lastOpenError_.clear();
+    openNotice_ = lock_->notice();
     return true;
 }
 

@@ -22,6 +22,7 @@ public:
     void discardInput() override;
     QString deviceName() const override;
     QString lastOpenError() const override { return lastOpenError_; }
+    QString openNotice() const override { return isOpen() ? openNotice_ : QString(); }
 
 private:
     void onError(QSerialPort::SerialPortError error);
@@ -31,4 +32,5 @@ private:
     std::optional<portlock::DeviceLock> lock_;
     QSerialPort port_;
     QString lastOpenError_;
+    QString openNotice_;
 };

@@ -29,6 +29,8 @@ public:
     // Why the latest open failed (device missing, taken by another process); empty after a
     // successful open.
     virtual QString lastOpenError() const { return {}; }
+    // What the operator should know about the open port (a stale lock file left in place).
+    virtual QString openNotice() const { return {}; }
     // The character format the line runs; every link runs the station's.
     virtual LineSettings lineSettings() const { return stationLine; }
 

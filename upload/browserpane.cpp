@@ -29,11 +29,10 @@ void shareOpenGLContexts() {
         delete context; // no OpenGL here (offscreen): the engine draws in software
 }
 
-// Beside the program first, then where the build put it.
+// Only beside the program, a folder as root's as the program itself: never a path the build
+// happened to use.
 QStringList moduleCandidates() {
-    const QString name = QStringLiteral("rtu-webview");
-    return {QDir(QCoreApplication::applicationDirPath()).filePath(name),
-            QDir(QStringLiteral(RTU_WEBVIEW_BUILD_DIR)).filePath(name)};
+    return {QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("rtu-webview"))};
 }
 
 } // namespace

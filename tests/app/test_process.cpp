@@ -48,6 +48,12 @@ private slots:
         QTest::newRow("pattern with %2") << pattern("/dev/rtu/COM%2") << none << 2 << "%2";
         QTest::newRow("pattern with %L1") << pattern("/dev/rtu/COM%L1") << none << 2 << "%L1";
         QTest::newRow("pattern with %10") << pattern("/dev/%1/COM%10") << none << 2 << "%10";
+        QTest::newRow("a CR after a setting")
+            << QStringList{"RTU_STATION_SERVER=plant-web\r"} << none << 2
+            << "RTU_STATION_SERVER holds a carriage return";
+        QTest::newRow("a line of the settings file")
+            << QStringList{"RTU_STATION_SETTINGS_ERROR=/etc/x.conf line 3: not a NAME=value line"}
+            << none << 2 << "/etc/x.conf line 3: not a NAME=value line";
         QTest::newRow("no display") << none << noDisplay << 1 << "no display";
         QTest::newRow("X11 without a display")
             << QStringList{"QT_QPA_PLATFORM=xcb"} << QStringList{"DISPLAY", "WAYLAND_DISPLAY"} << 1

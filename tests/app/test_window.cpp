@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -186,9 +187,19 @@ private slots:
         QCOMPARE(form->BoudRateA1->itemText(2), QStringLiteral("115200"));
     }
 
+    // The bitmap face at 1x; on a scaled screen (run again with QT_SCALE_FACTOR 1.5 and 2) a face
+    // that scales with the controls.
     void windowUsesTheDialogFace() {
+        const double scale =
+            qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble();
+        QCOMPARE(qApp->devicePixelRatio(), scale); // the run is scaled as asked
         auto form = makeForm();
-        QCOMPARE(QFontInfo(form->font()).family(), QStringLiteral("MS Sans Serif"));
+        const QFontInfo face(form->font());
+        if (scale == 1.0)
+            QCOMPARE(face.family(), QStringLiteral("MS Sans Serif"));
+        else
+            QVERIFY2(QFontDatabase::isSmoothlyScalable(face.family(), face.styleName()),
+                     qPrintable(face.family()));
         QCOMPARE(form->tabel->font(), form->font());
     }
 

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// Where the station writes its snapshot file mwRARE.csv: in the folder RTU_STATION_STATE_DIR
+// names (the package's launcher sets its state folder there), else beside the program, as a
+// build run from its own tree does.
+QString snapshotFilePath();
