@@ -38,6 +38,7 @@ class TrafficWindow;
 struct Form1Options {
     QString csvPath; // empty: mwRARE.csv beside the program
     int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
+    int portRetryUnitMs = 1000; // the step of the back-off on which closed ports are tried
 };
 
 // The station's one window. It holds the controls under their own names and wires them to the
@@ -117,7 +118,6 @@ private:
     void wireDiagnostics();
     void connectLink(int link);
     void showLinkState(int link);
-    void reopenLostPorts();
     void offerStatsReset(const QPoint &pos);
     void wireTrends();
     void offerTrend(const QPoint &pos);
@@ -129,6 +129,7 @@ private:
     std::array<PortKeeper *, 2> keepers_{};
     trend::Trends *trends_ = nullptr;
     QString csvPath_;
+    int portRetryUnitMs_;
     // RTU_STATION_SERVER, read and checked once at start-up.
     QString server_;
     std::optional<QString> serverProblem_;
