@@ -25,6 +25,10 @@ int refuse(int status, const QString &why) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // A stop asked for while the program starts is kept until the window can act on it.
+    QuitSignals::holdBack();
+    // A capture-file reader that goes away makes a write fail, not the station end.
+    std::signal(SIGPIPE, SIG_IGN);
     const QString ports = qEnvironmentVariable("RTU_STATION_PORTS");
     if (const auto problem = portPatternProblem(ports))
         return refuse(2, QStringLiteral("RTU_STATION_PORTS=\"") + ports + QStringLiteral("\" ") +
