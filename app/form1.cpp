@@ -23,6 +23,7 @@
 #include "twips.h"
 #include "uploadurl.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -296,6 +297,16 @@ void Form1::wireDiagnostics() {
         connect(keepers_[link], &PortKeeper::reopened, this, [this, link] { showLinkState(link); });
         connect(keepers_[link], &PortKeeper::tryFailed, this,
                 [this, link] { showLinkState(link); });
+        // A port that never opened offers no "DisConnect": its button's menu stops the tries.
+        QPushButton *button = link == 0 ? cmd_coneck : cmd_coneck1;
+        auto *stop = new QAction(QStringLiteral("Stop trying"), button);
+        stop->setEnabled(false);
+        button->addAction(stop);
+        button->setContextMenuPolicy(Qt::ActionsContextMenu);
+        connect(stop, &QAction::triggered, this, [this, link] {
+            keepers_[link]->operatorDisconnected();
+            showLinkState(link);
+        });
     }
 }
 
@@ -313,10 +324,12 @@ void Form1::showLinkState(int link) {
     if (keeper->isLost())
         tip += QStringLiteral("\nThe device failed under the station");
     if (keeper->isRetrying())
-        tip += QStringLiteral("\nLast try %1, next try %2 (\"DisConnect\" stops the tries)")
+        tip += QStringLiteral("\nLast try %1, next try %2 (right-click to stop trying)")
                    .arg(keeper->lastTry().toString(QStringLiteral("HH:mm:ss")),
                         keeper->nextTry().toString(QStringLiteral("HH:mm:ss")));
     button->setToolTip(tip);
+    if (!button->actions().isEmpty())
+        button->actions().constFirst()->setEnabled(keeper->isRetrying());
 }
 
 void Form1::offerStatsReset(const QPoint &pos) {

@@ -8,6 +8,7 @@
 #include "traffic.h"
 #include "withcrc.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
@@ -204,9 +205,28 @@ private slots:
                  last.constData());
     }
 
+    // "DisConnect" ends the tries; a port that never opened has its menu's "Stop trying".
+    void operatorDisconnectStaysDisconnected_data() {
+        QTest::addColumn<bool>("neverOpened");
+        QTest::newRow("DisConnect") << false;
+        QTest::newRow("Stop trying") << true;
+    }
     void operatorDisconnectStaysDisconnected() {
+        QFETCH(bool, neverOpened);
         form->cmd_coneck->click();
         QCOMPARE(form->cmd_coneck->text(), QStringLiteral("Connect"));
+        QAction *stop = form->cmd_coneck->actions().value(0);
+        QVERIFY(stop && !stop->isEnabled());
+        if (neverOpened) {
+            port0->openSucceeds = false;
+            form->cmd_coneck->click();
+            QVERIFY(form->portKeeper(0)->isRetrying());
+            QVERIFY(stop->isEnabled());
+            QVERIFY(form->cmd_coneck->toolTip().contains("right-click to stop trying"));
+            stop->trigger();
+            QVERIFY(!stop->isEnabled());
+            QVERIFY(!form->cmd_coneck->toolTip().contains("next try"));
+        }
         const int opens = port0->opens;
         QSignalSpy ticks(form->Timer3, &QTimer::timeout);
         QVERIFY(ticks.wait(2000));
