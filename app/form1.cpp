@@ -517,7 +517,10 @@ void Form1::resizeEvent(QResizeEvent *event) {
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
-    // Both ports: the window's close ends the program, and a port is released at once.
+    // Both ports: the window's close ends the program, and a port is released at once, and
+    // not taken again by a try still due.
+    for (PortKeeper *keeper : keepers_)
+        keeper->operatorDisconnected();
     for (SerialTransport *port : {MSComm, MSComm1})
         if (port->isOpen())
             port->close();
