@@ -302,6 +302,7 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::newRow("removed") << "removed";
         QTest::newRow("renamed") << "renamed";
+        QTest::newRow("renamed, a new one made") << "replaced"; // as log rotation does
         QTest::newRow("truncated") << "truncated";
         QTest::newRow("FIFO reader gone") << "reader gone";
     }
@@ -328,8 +329,9 @@ private slots:
         QCOMPARE(capture.writtenLines(), 12u);
         if (change == "removed")
             QVERIFY(QFile::remove(path));
-        else if (change == "renamed")
-            QVERIFY(QFile::rename(path, path + ".old"));
+        else if (change == "renamed" || change == "replaced")
+            QVERIFY(QFile::rename(path, path + ".old") &&
+                    (change == "renamed" || QFile(path).open(QIODevice::WriteOnly)));
         else if (change == "truncated")
             QVERIFY(QFile::resize(path, 0));
         else
@@ -344,7 +346,7 @@ private slots:
         QCOMPARE(capture.droppedLines(), 0u);
         QCOMPARE(fileLines(path).size(), 12);
         QVERIFY(!QFile::exists(path + ".1"));
-        if (change == "renamed")
+        if (change != "removed" && change != "truncated")
             QCOMPARE(fileLines(path + ".old").size(), 12);
     }
 
