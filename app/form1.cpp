@@ -24,6 +24,7 @@
 #include "twips.h"
 #include "uploadurl.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -91,6 +92,7 @@ void setBackColour(QCheckBox *box, const QColor &colour) {
 Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidget *parent)
     : QWidget(parent)
     , csvPath_(options.csvPath.isEmpty() ? snapshotFilePath() : options.csvPath)
+    , portRetryUnitMs_(options.portRetryUnitMs)
     , server_(serverAddress())
     , serverProblem_(serverAddressProblem(server_)) {
     setObjectName(QStringLiteral("Form1"));
@@ -265,7 +267,6 @@ void Form1::wire() {
     connect(cmdAuto, &QPushButton::clicked, scan_, &scan::ScanControl::testEnablerClicked);
     connect(PBScan, &QPushButton::clicked, scan_, &scan::ScanControl::scanSwitchClicked);
     connect(Timer2, &QTimer::timeout, scan_, &scan::ScanControl::startTimerTicked);
-    connect(Timer3, &QTimer::timeout, this, &Form1::reopenLostPorts);
     connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
     wireDiagnostics();
     for (int link = 0; link < 2; ++link) {
@@ -305,10 +306,23 @@ void Form1::wireDiagnostics() {
     connect(tabel, &QWidget::customContextMenuRequested, this, &Form1::offerStatsReset);
     for (int link = 0; link < 2; ++link) {
         SerialTransport *port = link == 0 ? MSComm : MSComm1;
-        keepers_[link] = new PortKeeper(*port, this);
-        // A port that fails under the station is closed; its button tells so at once.
+        keepers_[link] = new PortKeeper(*port, this, portRetryUnitMs_);
+        // A port that fails under the station is closed; its button tells so at once, and
+        // after every try to open it again.
         connect(port, &SerialTransport::portLost, this, [this, link] { showLinkState(link); });
         connect(keepers_[link], &PortKeeper::reopened, this, [this, link] { showLinkState(link); });
+        connect(keepers_[link], &PortKeeper::tryFailed, this,
+                [this, link] { showLinkState(link); });
+        // A port that never opened offers no "DisConnect": its button's menu stops the tries.
+        QPushButton *button = link == 0 ? cmd_coneck : cmd_coneck1;
+        auto *stop = new QAction(QStringLiteral("Stop trying"), button);
+        stop->setEnabled(false);
+        button->addAction(stop);
+        button->setContextMenuPolicy(Qt::ActionsContextMenu);
+        connect(stop, &QAction::triggered, this, [this, link] {
+            keepers_[link]->operatorDisconnected();
+            showLinkState(link);
+        });
     }
 }
 
@@ -324,17 +338,16 @@ void Form1::showLinkState(int link) {
         tip += QStringLiteral("\nCannot open: %1").arg(port->lastOpenError());
     if (!port->openNotice().isEmpty())
         tip += u'\n' + port->openNotice();
-    if (keepers_[link]->isLost())
-        tip += QStringLiteral("\nThe device failed; reopening it every cycle");
+    const PortKeeper *keeper = keepers_[link];
+    if (keeper->isLost())
+        tip += QStringLiteral("\nThe device failed under the station");
+    if (keeper->isRetrying())
+        tip += QStringLiteral("\nLast try %1, next try %2 (right-click to stop trying)")
+                   .arg(keeper->lastTry().toString(QStringLiteral("HH:mm:ss")),
+                        keeper->nextTry().toString(QStringLiteral("HH:mm:ss")));
     button->setToolTip(tip);
-}
-
-void Form1::reopenLostPorts() {
-    for (int link = 0; link < 2; ++link) {
-        // A failed attempt may have a new reason (another program took the replugged adapter).
-        if (keepers_[link]->isLost() && !keepers_[link]->tryReopen())
-            showLinkState(link);
-    }
+    if (!button->actions().isEmpty())
+        button->actions().constFirst()->setEnabled(keeper->isRetrying());
 }
 
 void Form1::offerStatsReset(const QPoint &pos) {
@@ -381,6 +394,22 @@ void Form1::wireTraffic() {
     traffic_ = new traffic::Traffic(traffic::captureFileFromEnvironment(), this);
     traffic_->addLink(0, *polls_[0]);
     traffic_->addLink(1, *polls_[1]);
+    // What becomes of each port goes into the traffic as a row of its own.
+    for (int link = 0; link < 2; ++link) {
+        SerialTransport *port = link == 0 ? MSComm : MSComm1;
+        connect(port, &SerialTransport::portLost, traffic_, [this, link](const QString &why) {
+            traffic_->linkEvent(link, traffic::LinkEvent::Lost, why);
+        });
+        connect(keepers_[link], &PortKeeper::reopened, traffic_, [this, link, port] {
+            traffic_->linkEvent(link, traffic::LinkEvent::Reopened, port->deviceName());
+        });
+        // A port that stays away is one row, not one a try.
+        connect(keepers_[link], &PortKeeper::tryFailed, traffic_,
+                [this, link](const QString &why, bool newReason) {
+                    if (newReason)
+                        traffic_->linkEvent(link, traffic::LinkEvent::OpenFailed, why);
+                });
+    }
     auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(open, &QShortcut::activated, this, [this] { showTraffic(); });
 }
@@ -439,10 +468,24 @@ void Form1::cmd_coneck1_Click() {
 }
 
 void Form1::connectLink(int link) {
-    keepers_[link]->operatorActed();
     QPushButton *button = link == 0 ? cmd_coneck : cmd_coneck1;
-    links::connectClick(button->text(), (link == 0 ? ComA : ComA1)->currentText(),
-                        link == 0 ? *MSComm : *MSComm1);
+    SerialTransport &port = link == 0 ? *MSComm : *MSComm1;
+    const bool wasOpen = port.isOpen();
+    const bool connecting = button->text() == links::connectCaption;
+    links::connectClick(button->text(), (link == 0 ? ComA : ComA1)->currentText(), port);
+    // The operator's choice holds: "Connect" keeps the port tried until it opens,
+    // "DisConnect" leaves it closed.
+    if (connecting) {
+        keepers_[link]->operatorConnected();
+        if (!wasOpen)
+            traffic_->linkEvent(
+                link, port.isOpen() ? traffic::LinkEvent::Opened : traffic::LinkEvent::OpenFailed,
+                port.isOpen() ? port.deviceName() : port.lastOpenError());
+    } else {
+        keepers_[link]->operatorDisconnected();
+        if (wasOpen && !port.isOpen())
+            traffic_->linkEvent(link, traffic::LinkEvent::Closed, port.deviceName());
+    }
     showLinkState(link); // the caption ends in line with the port
 }
 
@@ -492,7 +535,10 @@ void Form1::resizeEvent(QResizeEvent *event) {
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
-    // Both ports: the window's close ends the program, and a port is released at once.
+    // Both ports: the window's close ends the program, and a port is released at once, and
+    // not taken again by a try still due.
+    for (PortKeeper *keeper : keepers_)
+        keeper->operatorDisconnected();
     for (SerialTransport *port : {MSComm, MSComm1})
         if (port->isOpen())
             port->close();

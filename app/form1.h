@@ -41,6 +41,7 @@ struct Form1Options {
     int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
     scan::WriteFunction writeSnapshot = {}; // empty: the real file write
     int snapshotStuckMs = scan::SnapshotWriter::defaultStuckMs;
+    int portRetryUnitMs = 1000; // the step of the back-off on which closed ports are tried
 };
 
 // The station's one window. It holds the controls under their own names and wires them to the
@@ -121,7 +122,6 @@ private:
     void wireDiagnostics();
     void connectLink(int link);
     void showLinkState(int link);
-    void reopenLostPorts();
     void offerStatsReset(const QPoint &pos);
     void wireTrends();
     void offerTrend(const QPoint &pos);
@@ -134,6 +134,7 @@ private:
     trend::Trends *trends_ = nullptr;
     QString csvPath_;
     scan::SnapshotWriter *snapshotWriter_ = nullptr;
+    int portRetryUnitMs_;
     // RTU_STATION_SERVER, read and checked once at start-up.
     QString server_;
     std::optional<QString> serverProblem_;

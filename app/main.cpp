@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <csignal>
-#include <cstdio>
 
 namespace {
 
@@ -21,6 +20,10 @@ QStringList argumentList(int argc, char *argv[]) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // A stop asked for while the program starts is kept until the window can act on it.
+    QuitSignals::holdBack();
+    // A capture-file reader that goes away makes a write fail, not the station end.
+    std::signal(SIGPIPE, SIG_IGN);
     // Start-up problems are told before the toolkit starts, and reach a person (see
     // tellStartupProblem).
     const auto refuse = [&](int status, const QString &why) {

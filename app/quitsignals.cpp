@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,12 +22,28 @@ void onSignal(int signal) {
     errno = saved;
 }
 
+sigset_t handledSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : handledSignals)
+        sigaddset(&set, signal);
+    return set;
+}
+
 } // namespace
+
+void QuitSignals::holdBack() {
+    const sigset_t set = handledSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 
 QuitSignals::QuitSignals(QObject *parent)
     : QObject(parent) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0)
-        return; // the signals keep their default action
+    const sigset_t set = handledSet();
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0) {
+        ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr); // the signals keep their default action
+        return;
+    }
     signalWriteFd = fds_[0];
     notifier_ = new QSocketNotifier(fds_[1], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &QuitSignals::readSignal);
@@ -36,6 +53,8 @@ QuitSignals::QuitSignals(QObject *parent)
     action.sa_flags = SA_RESTART;
     for (const int signal : handledSignals)
         ::sigaction(signal, &action, nullptr);
+    // A signal held back since the start is delivered now, to the handler.
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 QuitSignals::~QuitSignals() {

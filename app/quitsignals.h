@@ -14,6 +14,10 @@ public:
     explicit QuitSignals(QObject *parent = nullptr);
     ~QuitSignals() override;
 
+    // Holds the signals back from the first line of main on: one that comes before the toolkit
+    // and the window are up waits, and is taken once a QuitSignals exists.
+    static void holdBack();
+
 signals:
     void received(int signal);
 

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <cstdio>
 
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +28,11 @@ void inChild(const auto &show) {
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child == 0) {
+        // The stop signals held back since the start must reach the message: a service manager
+        // that stops the station ends it, and the waiting station with it.
+        sigset_t none;
+        sigemptyset(&none);
+        ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
         if (FILE *quiet = std::freopen("/dev/null", "w", stderr); !quiet)
             ::_exit(1);
         show();

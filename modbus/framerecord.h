@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QMetaType>
+#include <QString>
 #include <cstdint>
 
 namespace modbus {
@@ -18,6 +19,7 @@ enum class FrameVerdict {
     Late,        // arrived after its slot's time-out, or with no request outstanding
     Echo,        // the station's own request read back (two-wire adapters echo)
     TimeOut,     // no reply within the time-out: a record without bytes
+    Link,        // no frame: the link's port opened, failed or closed; the note says which
 };
 
 enum class FrameDirection { Out, In };
@@ -37,6 +39,7 @@ struct FrameRecord {
     int registers = 0;         // Valid: registers carried
     qint64 responseMicros = 0; // Valid, Exception: from the request written to the reply complete
     std::uint8_t exceptionCode = 0; // Exception: its code
+    QString note;                   // Link: what became of the port, and why
 };
 
 } // namespace modbus

@@ -1,14 +1,29 @@
 #include "capturefile.h"
 
-#include <QFileInfo>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace traffic {
+
+namespace {
+
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
 
 CaptureFile::CaptureFile(QString path, qint64 sizeLimit, QObject *parent)
     : QObject(parent)
     , path_(std::move(path))
-    , sizeLimit_(sizeLimit)
-    , file_(path_) {
+    , encodedPath_(QFile::encodeName(path_))
+    , sizeLimit_(sizeLimit) {
     timer_.setSingleShot(true);
     timer_.setInterval(flushIntervalMs);
     connect(&timer_, &QTimer::timeout, this, &CaptureFile::flush);
@@ -16,6 +31,7 @@ CaptureFile::CaptureFile(QString path, qint64 sizeLimit, QObject *parent)
 
 CaptureFile::~CaptureFile() {
     flush();
+    closeFile();
 }
 
 void CaptureFile::append(const QByteArray &line) {
@@ -47,44 +63,82 @@ void CaptureFile::writeSome() {
     const qsizetype lines = piece.count('\n');
     pending_.remove(0, length);
     if (!ensureOpen() || !rotateIfFull(piece.size())) {
-        drop(lines, file_.errorString());
+        drop(lines, openError_);
         return;
     }
     if (midLine_)
         piece.prepend('\n');
-    const qint64 written = file_.write(piece);
-    if (written == piece.size()) {
-        size_ += written;
+    ssize_t n;
+    do
+        n = ::write(fd_, piece.constData(), size_t(piece.size()));
+    while (n < 0 && errno == EINTR);
+    const qsizetype kept = std::max<qsizetype>(n, 0);
+    size_ += kept;
+    written_ += quint64(piece.left(kept).count('\n'));
+    if (kept == piece.size()) {
         midLine_ = false;
         return;
     }
-    // Short or failed: what did not reach the file is dropped, and the file reopened next time.
-    const QString why = file_.errorString();
-    const qsizetype kept = std::max<qint64>(written, 0);
-    size_ += kept;
+    // Short or failed: what did not reach the file is dropped. A pipe that is full now keeps
+    // its reader and is written again next time; any other failure reopens the file then.
+    const int error = n < 0 ? errno : EAGAIN;
     midLine_ = kept > 0 && piece.at(kept - 1) != '\n';
-    drop(piece.mid(kept).count('\n'), why);
-    file_.close();
+    drop(piece.mid(kept).count('\n'),
+         error == EAGAIN ? QStringLiteral("the reader is not keeping up") : errnoText(error));
+    if (error != EAGAIN)
+        closeFile();
 }
 
 bool CaptureFile::ensureOpen() {
-    if (file_.isOpen())
-        return true;
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    if (fd_ >= 0)
+        return stillThere();
+    // Never waits: a FIFO without a reader fails at once (ENXIO) instead of holding the open.
+    fd_ = ::open(encodedPath_.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC,
+                 0644);
+    if (fd_ < 0) {
+        const int error = errno;
+        openError_ =
+            error == ENXIO ? QStringLiteral("no reader on the other end") : errnoText(error);
         return false;
-    size_ = file_.size();
+    }
+    struct stat st {};
+    ::fstat(fd_, &st);
+    regular_ = S_ISREG(st.st_mode);
+    size_ = regular_ ? st.st_size : 0;
+    midLine_ = false;
     return true;
 }
 
+bool CaptureFile::stillThere() {
+    struct stat open {
+    }, named{};
+    if (::fstat(fd_, &open) != 0)
+        return true; // the write itself will tell
+    if (::stat(encodedPath_.constData(), &named) != 0 || named.st_ino != open.st_ino ||
+        named.st_dev != open.st_dev) {
+        // Removed or renamed under us: the lines go to a new file at the path.
+        closeFile();
+        return ensureOpen();
+    }
+    if (regular_)
+        size_ = open.st_size; // truncated by someone else, or grown by another writer
+    return true;
+}
+
+void CaptureFile::closeFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
 bool CaptureFile::rotateIfFull(qsizetype incoming) {
-    if (size_ == 0 || size_ + incoming <= sizeLimit_ || !QFileInfo(path_).isFile())
+    if (!regular_ || size_ == 0 || size_ + incoming <= sizeLimit_)
         return true;
-    file_.close();
+    closeFile();
     const QString previous = path_ + QStringLiteral(".1");
     QFile::remove(previous);
     if (!QFile::rename(path_, previous))
         QFile::remove(path_); // a file that cannot be moved aside starts over rather than grow
-    midLine_ = false;
     return ensureOpen();
 }
 

@@ -28,6 +28,8 @@ QString verdictName(FrameVerdict verdict) {
         return QStringLiteral("echo");
     case FrameVerdict::TimeOut:
         return QStringLiteral("time-out");
+    case FrameVerdict::Link:
+        return QStringLiteral("link");
     }
     return {};
 }
@@ -75,6 +77,8 @@ QString verdictDetail(const modbus::FrameRecord &frame, qsizetype byteCount) {
     case FrameVerdict::TimeOut:
         parts << QStringLiteral("no reply in %1 ms").arg(millis(frame.responseMicros));
         break;
+    case FrameVerdict::Link:
+        return frame.note;
     default:
         break;
     }
@@ -87,8 +91,11 @@ QString verdictDetail(const modbus::FrameRecord &frame, qsizetype byteCount) {
     return parts.join(QStringLiteral(", "));
 }
 
-QString directionText(modbus::FrameDirection direction) {
-    return direction == modbus::FrameDirection::Out ? QStringLiteral("out") : QStringLiteral("in");
+QString directionText(const modbus::FrameRecord &frame) {
+    if (frame.verdict == FrameVerdict::Link)
+        return QStringLiteral("-");
+    return frame.direction == modbus::FrameDirection::Out ? QStringLiteral("out")
+                                                          : QStringLiteral("in");
 }
 
 QString wallTime(qint64 wallMicros) {
@@ -110,7 +117,7 @@ QString hexBytes(const QByteArray &bytes) {
 QByteArray captureLine(const modbus::FrameRecord &frame, qsizetype byteCount) {
     const QStringList fields{wallTime(frame.wallMicros),
                              QString::number(frame.link),
-                             directionText(frame.direction),
+                             directionText(frame),
                              frame.slave < 0 ? QStringLiteral("-") : QString::number(frame.slave),
                              hexBytes(frame.bytes),
                              millis(frame.silenceMicros),

@@ -19,7 +19,8 @@ QString verdictName(modbus::FrameVerdict verdict);
 QString exceptionName(int code);
 // What the verdict adds: registers and response time, exception code and name, byte count.
 QString verdictDetail(const modbus::FrameRecord &frame, qsizetype byteCount);
-QString directionText(modbus::FrameDirection direction);
+// "out", "in", or "-" for a row that is no frame.
+QString directionText(const modbus::FrameRecord &frame);
 // Local wall-clock time with microseconds: 2026-12-08 21:40:01.123456.
 QString wallTime(qint64 wallMicros);
 // Milliseconds with three decimals; "-" when unknown.

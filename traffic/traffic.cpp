@@ -4,6 +4,8 @@
 #include "frametext.h"
 #include "poll.h"
 
+#include <chrono>
+
 namespace traffic {
 
 QString captureFileFromEnvironment() {
@@ -41,6 +43,36 @@ void Traffic::record(int link, modbus::FrameRecord frame) {
         capture_->append(captureLine(frame));
     log_.append(std::move(frame));
     emit recorded();
+}
+
+QString linkEventName(LinkEvent event) {
+    switch (event) {
+    case LinkEvent::Opened:
+        return QStringLiteral("opened");
+    case LinkEvent::OpenFailed:
+        return QStringLiteral("open failed");
+    case LinkEvent::Lost:
+        return QStringLiteral("lost");
+    case LinkEvent::Reopened:
+        return QStringLiteral("reopened");
+    case LinkEvent::Closed:
+        return QStringLiteral("closed by the operator");
+    }
+    return {};
+}
+
+void Traffic::linkEvent(int link, LinkEvent event, const QString &detail) {
+    if (!isRecording())
+        return;
+    using namespace std::chrono;
+    modbus::FrameRecord r;
+    r.verdict = modbus::FrameVerdict::Link;
+    // The polls' own clocks.
+    r.monoMicros = duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    r.wallMicros = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    r.note = detail.isEmpty() ? linkEventName(event)
+                              : linkEventName(event) + QStringLiteral(": ") + detail;
+    record(link, std::move(r));
 }
 
 void Traffic::watch(bool on) {

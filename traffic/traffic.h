@@ -13,6 +13,10 @@ namespace traffic {
 
 class CaptureFile;
 
+// What became of a link's port, for a row of its own among the frames.
+enum class LinkEvent { Opened, OpenFailed, Lost, Reopened, Closed };
+QString linkEventName(LinkEvent event);
+
 // The variable that names the capture file; unset or empty: no file.
 inline constexpr char captureVariable[] = "RTU_STATION_TRAFFIC";
 QString captureFileFromEnvironment();
@@ -30,6 +34,8 @@ public:
     void addLink(int link, modbus::LinkPoll &poll);
     // One frame of a link, as the poll emitted it.
     void record(int link, modbus::FrameRecord frame);
+    // A change of a link's port, stamped now; `detail` is the device or the reason.
+    void linkEvent(int link, LinkEvent event, const QString &detail);
     bool isRecording() const { return watchers_ > 0 || capture_ != nullptr; }
 
     // A view that shows the log counts itself in while it is open.

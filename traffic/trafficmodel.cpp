@@ -33,6 +33,8 @@ QColor verdictColour(FrameVerdict verdict) {
         return QColor(0xEA, 0xEA, 0xEA);
     case FrameVerdict::TimeOut:
         return QColor(0xFF, 0xB4, 0xB4);
+    case FrameVerdict::Link:
+        return QColor(0xD0, 0xE8, 0xF0);
     }
     return {};
 }
@@ -96,7 +98,7 @@ QVariant TrafficModel::data(const QModelIndex &index, int role) const {
         case Link:
             return f.link;
         case Direction:
-            return directionText(f.direction);
+            return directionText(f);
         case Slave:
             return slaveText(f);
         case Bytes:

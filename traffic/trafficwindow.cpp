@@ -61,6 +61,15 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     layout->addWidget(table_);
     layout->addWidget(status_);
 
+    // Rows trimmed at the top move the current row, and the view scrolls to it: that is no
+    // scroll of the operator's, so the table goes on following. Connected before the view's
+    // own handlers, so that it runs first.
+    connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { trimming_ = true; });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this] {
+        trimming_ = false;
+        if (following_)
+            table_->scrollToBottom();
+    });
     table_->setModel(model_);
     table_->setItemDelegate(new CellDelegate(table_));
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -77,8 +86,10 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
 
     // Follow the newest row while the view is at the bottom.
     QScrollBar *scroll = table_->verticalScrollBar();
-    connect(scroll, &QScrollBar::valueChanged, this,
-            [this, scroll](int value) { following_ = value == scroll->maximum(); });
+    connect(scroll, &QScrollBar::valueChanged, this, [this, scroll](int value) {
+        if (!trimming_)
+            following_ = value == scroll->maximum();
+    });
     connect(scroll, &QScrollBar::rangeChanged, this, [this, scroll](int, int maximum) {
         if (following_)
             scroll->setValue(maximum);

@@ -49,6 +49,7 @@ private:
     QLabel *status_;
     QString saveError_;
     bool following_ = true;
+    bool trimming_ = false; // the model is taking rows away at the top
     bool watching_ = false;
 };
 

@@ -1,12 +1,16 @@
+#include "capturefile.h"
 #include "diagnostics.h"
 #include "faketransport.h"
 #include "form1.h"
 #include "portkeeper.h"
 #include "readinggrid.h"
 #include "slotstats.h"
+#include "traffic.h"
 #include "withcrc.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -45,6 +49,8 @@ class TestDiagnostics : public QObject {
 
 private slots:
     void init() {
+        // Every row of the traffic is kept: the link events among them.
+        qputenv("RTU_STATION_TRAFFIC", QFile::encodeName(dir.filePath("traffic.tsv")));
         port0 = new FakeTransport;
         form = std::make_unique<Form1>(std::array<SerialTransport *, 2>{port0, new FakeTransport},
                                        Form1Options{dir.filePath("mwRARE.csv"), 100});
@@ -203,20 +209,62 @@ private slots:
         QVERIFY(form->cmd_coneck->toolTip().contains("closed"));
         QVERIFY(!form->cmd_coneck->toolTip().contains("Cannot open"));
         const int opens = port0->opens;
-        QSignalSpy ticks(form->Timer3, &QTimer::timeout);
-        QVERIFY(ticks.wait(2000));
-        QCOMPARE(port0->opens, opens + 1); // one attempt per tick, not a loop
+        QSignalSpy tries(form->portKeeper(0), &PortKeeper::tryFailed);
+        QVERIFY(tries.wait(3000));
+        QCOMPARE(port0->opens, opens + 1); // one attempt per try, not a loop
         QVERIFY(form->cmd_coneck->toolTip().contains(
             "Cannot open: /dev/ttyUSB0 is in use by process 7 (minicom)"));
+        QVERIFY(form->cmd_coneck->toolTip().contains(
+            "next try " + form->portKeeper(0)->nextTry().toString("HH:mm:ss")));
         port0->openSucceeds = true;
-        QTRY_COMPARE_WITH_TIMEOUT(form->cmd_coneck->text(), QStringLiteral("DisConnect"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->cmd_coneck->text(), QStringLiteral("DisConnect"), 3000);
         QVERIFY(port0->isOpen());
         QVERIFY(form->cmd_coneck->toolTip().contains("open"));
+        form->cmd_coneck->click();
+
+        // Each change of the port is one row of the traffic, in the log and in the file.
+        const traffic::TrafficLog &log = form->traffic()->log();
+        QStringList events;
+        for (quint64 seq = log.firstSeq(); seq < log.endSeq(); ++seq)
+            if (const auto &f = log.at(seq).frame; f.verdict == modbus::FrameVerdict::Link)
+                events << QString::number(f.link) + ' ' + f.note;
+        const QString device = port0->deviceName();
+        QCOMPARE(events,
+                 (QStringList{"0 opened: " + device, "1 opened: " + form->MSComm1->deviceName(),
+                              "0 lost: device removed",
+                              "0 open failed: /dev/ttyUSB0 is in use by process 7 (minicom)",
+                              "0 reopened: " + device, "0 closed by the operator: " + device}));
+        form->traffic()->capture()->flush();
+        QFile file(dir.filePath("traffic.tsv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray last = file.readAll().trimmed().split('\n').last();
+        QVERIFY2(last.endsWith("\t0\t-\t-\t\t-\tlink\tclosed by the operator: " +
+                               QFile::encodeName(device)),
+                 last.constData());
     }
 
+    // "DisConnect" ends the tries; a port that never opened has its menu's "Stop trying".
+    void operatorDisconnectStaysDisconnected_data() {
+        QTest::addColumn<bool>("neverOpened");
+        QTest::newRow("DisConnect") << false;
+        QTest::newRow("Stop trying") << true;
+    }
     void operatorDisconnectStaysDisconnected() {
+        QFETCH(bool, neverOpened);
         form->cmd_coneck->click();
         QCOMPARE(form->cmd_coneck->text(), QStringLiteral("Connect"));
+        QAction *stop = form->cmd_coneck->actions().value(0);
+        QVERIFY(stop && !stop->isEnabled());
+        if (neverOpened) {
+            port0->openSucceeds = false;
+            form->cmd_coneck->click();
+            QVERIFY(form->portKeeper(0)->isRetrying());
+            QVERIFY(stop->isEnabled());
+            QVERIFY(form->cmd_coneck->toolTip().contains("right-click to stop trying"));
+            stop->trigger();
+            QVERIFY(!stop->isEnabled());
+            QVERIFY(!form->cmd_coneck->toolTip().contains("next try"));
+        }
         const int opens = port0->opens;
         QSignalSpy ticks(form->Timer3, &QTimer::timeout);
         QVERIFY(ticks.wait(2000));

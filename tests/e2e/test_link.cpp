@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 #include <fcntl.h>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -147,6 +148,46 @@ private slots:
         QVERIFY(cycles.wait(3000));
         QVERIFY(cycles.wait(3000));
         QCOMPARE(form.cmd_coneck->text(), QStringLiteral("Connect"));
+    }
+
+    // Ports that cannot be opened at start-up are taken as soon as they can be, with no click:
+    // their devices appear late, or another station that holds them ends.
+    void portsOpenWhenTheyCan_data() {
+        QTest::addColumn<bool>("heldByAnother");
+        QTest::newRow("devices appear late") << false;
+        QTest::newRow("the other station ends") << true;
+    }
+    void portsOpenWhenTheyCan() {
+        QFETCH(bool, heldByAnother);
+        PlantSim sim({"--static"});
+        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
+        QTemporaryDir dir;
+        std::optional<Form1> other;
+        if (heldByAnother) {
+            QVERIFY(sim.start());
+            other.emplace(std::array<SerialTransport *, 2>{}, Form1Options{dir.filePath("a.csv")});
+            other->Timer2->stop();
+            QCOMPARE(other->cmd_coneck->text(), QStringLiteral("DisConnect"));
+        }
+        Form1 form({}, {.csvPath = dir.filePath("mwRARE.csv"), .portRetryUnitMs = 100});
+        form.Timer2->stop();
+        for (QPushButton *button : {form.cmd_coneck, form.cmd_coneck1}) {
+            QCOMPARE(button->text(), QStringLiteral("Connect"));
+            QVERIFY2(
+                button->toolTip().contains(heldByAnother ? "in use by process" : "No such file"),
+                qPrintable(button->toolTip()));
+            QVERIFY(button->toolTip().contains("next try"));
+        }
+        QVERIFY(form.portKeeper(0)->isRetrying() && form.portKeeper(1)->isRetrying());
+        if (heldByAnother)
+            other.reset();
+        else
+            QVERIFY(sim.start());
+        QTRY_COMPARE_WITH_TIMEOUT(form.cmd_coneck->text(), QStringLiteral("DisConnect"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(form.cmd_coneck1->text(), QStringLiteral("DisConnect"), 5000);
+        QVERIFY(!form.portKeeper(0)->isRetrying());
+        form.PBScan->click();
+        QTRY_VERIFY_WITH_TIMEOUT(form.diagnostics()->stats(0, 0).valid > 0, 5000);
     }
 };
 

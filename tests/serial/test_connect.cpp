@@ -1,6 +1,8 @@
 #include "connect.h"
 #include "faketransport.h"
+#include "portkeeper.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 using links::connectCaption;
@@ -61,6 +63,64 @@ private slots:
         FakeTransport port;
         QCOMPARE(connectClick("connect", "5", port), connectCaption);
         QCOMPARE(port.opens, 0);
+    }
+
+    // A port the operator wants open is tried until it opens, however it went missing, on a
+    // back-off; "DisConnect" ends the tries, and the next "Connect" starts them again.
+    void closedPortsAreKeptTrying_data() {
+        QTest::addColumn<bool>("openAtFirst"); // false: the first open already failed
+        QTest::addColumn<QString>("why");
+        QTest::addColumn<bool>("operatorDisconnects");
+        QTest::newRow("device appears late") << false << "/dev/ttyUSB0: No such file" << false;
+        QTest::newRow("held, then let go") << false << "in use by process 7 (minicom)" << false;
+        QTest::newRow("pulled, then back") << true << "/dev/ttyUSB0: No such file" << false;
+        QTest::newRow("DisConnect while it is missing") << false << "No such file" << true;
+        QTest::newRow("DisConnect after a pull") << true << "No such file" << true;
+    }
+    void closedPortsAreKeptTrying() {
+        QFETCH(bool, openAtFirst);
+        QFETCH(QString, why);
+        QFETCH(bool, operatorDisconnects);
+        constexpr int unitMs = 20;
+        FakeTransport port;
+        PortKeeper keeper(port, nullptr, unitMs);
+        QSignalSpy failed(&keeper, &PortKeeper::tryFailed);
+        QSignalSpy reopened(&keeper, &PortKeeper::reopened);
+        port.openSucceeds = openAtFirst;
+        port.openError = why;
+        QCOMPARE(connectClick(connectCaption, "5", port),
+                 openAtFirst ? disconnectCaption : connectCaption);
+        keeper.operatorConnected();
+        QCOMPARE(keeper.isRetrying(), !openAtFirst);
+        if (openAtFirst) {
+            port.openSucceeds = false;
+            port.fail("device removed");
+            QVERIFY(keeper.isLost());
+        }
+        QVERIFY(keeper.nextTry().isValid());
+        QCOMPARE(keeper.lastError(), openAtFirst ? QStringLiteral("device removed") : why);
+        if (operatorDisconnects) {
+            QCOMPARE(connectClick(connectCaption, "5", port), connectCaption); // one more try
+            keeper.operatorConnected();
+            keeper.operatorDisconnected();
+            const int opens = port.opens;
+            QTest::qWait(3 * unitMs);
+            QCOMPARE(port.opens, opens);
+            QVERIFY(!keeper.isRetrying() && !keeper.nextTry().isValid());
+            return;
+        }
+        // Six failed tries: one a unit for five, then two units apart; the reason once.
+        while (failed.size() < 6)
+            QVERIFY(failed.wait(10 * unitMs));
+        QCOMPARE(failed.at(0).at(0).toString(), why);
+        QCOMPARE(failed.at(0).at(1).toBool(), openAtFirst); // a pull's reason was not this one
+        QVERIFY(!failed.at(1).at(1).toBool());
+        const qint64 gap = keeper.lastTry().msecsTo(keeper.nextTry());
+        QVERIFY2(gap >= 2 * unitMs && gap < 3 * unitMs, qPrintable(QString::number(gap)));
+        port.openSucceeds = true;
+        QVERIFY(reopened.wait(10 * unitMs));
+        QVERIFY(port.isOpen() && !keeper.isRetrying() && !keeper.isLost());
+        QCOMPARE(failed.size(), 6);
     }
 
     void portNumbersNameDevices() {

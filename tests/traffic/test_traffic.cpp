@@ -11,11 +11,17 @@
 #include <QClipboard>
 #include <QFile>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace modbus;
 using namespace traffic;
@@ -242,6 +248,8 @@ private slots:
         QTest::newRow("file") << "traffic.tsv" << true;
         QTest::newRow("missing folder") << "no/such/folder/traffic.tsv" << false;
         QTest::newRow("full disk") << "/dev/full" << false;
+        // Opened and written without waiting: no reader, no lines, no hold-up.
+        QTest::newRow("FIFO without a reader") << "fifo" << false;
     }
     void captureFileWritesOrCountsDrops() {
         QFETCH(QString, path);
@@ -250,6 +258,8 @@ private slots:
             QSKIP("no /dev/full here");
         QTemporaryDir dir;
         const QString file = path.startsWith('/') ? path : dir.filePath(path);
+        if (path == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
         Traffic traffic(file);
         QVERIFY(traffic.isRecording());
         QSignalSpy drops(traffic.capture(), &CaptureFile::dropsChanged);
@@ -285,6 +295,61 @@ private slots:
         QCOMPARE(lines[5][6], QByteArray("time-out"));
     }
 
+    // The file at the path is the one written: one removed or renamed under the writer is
+    // begun anew, one truncated is counted from its new size (no early rotation); a FIFO whose
+    // reader went away is a counted write error, never the end of the process.
+    void captureFileFollowsThePath_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("removed") << "removed";
+        QTest::newRow("renamed") << "renamed";
+        QTest::newRow("renamed, a new one made") << "replaced"; // as log rotation does
+        QTest::newRow("truncated") << "truncated";
+        QTest::newRow("FIFO reader gone") << "reader gone";
+    }
+    void captureFileFollowsThePath() {
+        QFETCH(QString, change);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("traffic.tsv"));
+        const QByteArray line = QByteArray(99, 'x') + '\n';
+        const bool fifo = change == "reader gone";
+        int reader = -1;
+        if (fifo) {
+            std::signal(SIGPIPE, SIG_IGN); // as the station does
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(reader >= 0);
+        }
+        CaptureFile capture(path, 1500);
+        auto write = [&](int lines) {
+            for (int i = 0; i < lines; ++i)
+                capture.append(line);
+            capture.flush();
+        };
+        write(12);
+        QCOMPARE(capture.writtenLines(), 12u);
+        if (change == "removed")
+            QVERIFY(QFile::remove(path));
+        else if (change == "renamed" || change == "replaced")
+            QVERIFY(QFile::rename(path, path + ".old") &&
+                    (change == "renamed" || QFile(path).open(QIODevice::WriteOnly)));
+        else if (change == "truncated")
+            QVERIFY(QFile::resize(path, 0));
+        else
+            ::close(reader);
+        write(12);
+        if (fifo) {
+            QCOMPARE(capture.writtenLines(), 12u);
+            QCOMPARE(capture.droppedLines(), 12u);
+            QVERIFY(!capture.dropReason().isEmpty());
+            return;
+        }
+        QCOMPARE(capture.droppedLines(), 0u);
+        QCOMPARE(fileLines(path).size(), 12);
+        QVERIFY(!QFile::exists(path + ".1"));
+        if (change != "removed" && change != "truncated")
+            QCOMPARE(fileLines(path + ".old").size(), 12);
+    }
+
     void captureFileRotates() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("traffic.tsv"));
@@ -303,6 +368,45 @@ private slots:
         QVERIFY(current > 0 && current <= limit);
         QVERIFY(previous > 0 && previous <= limit);
         QVERIFY(!QFile::exists(path + QStringLiteral(".2")));
+    }
+
+    // The table follows the newest row whatever the row count, also at the log's cap, where the
+    // oldest rows go from under a current row; once the operator scrolls up it stays put.
+    void windowFollowsTheNewest_data() {
+        QTest::addColumn<int>("frames");
+        QTest::newRow("a few hundred") << 500;
+        QTest::newRow("past the cap") << int(TrafficLog::defaultCapacity) + 1000;
+    }
+    void windowFollowsTheNewest() {
+        QFETCH(int, frames);
+        Traffic traffic;
+        TrafficWindow window(traffic);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTableView *table = window.table();
+        QScrollBar *bar = table->verticalScrollBar();
+        auto feed = [&](int count) {
+            for (int i = 0; i < count; i += 100) {
+                for (int j = 0; j < 100; ++j)
+                    traffic.record(0, frame(0, FrameVerdict::Request, 2, "02", i + j));
+                window.model()->sync();
+                if (!table->currentIndex().isValid()) // as a table given the focus has one
+                    table->setCurrentIndex(window.model()->index(0, 0));
+                QTest::qWait(1); // the view lays itself out
+            }
+        };
+        feed(frames);
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+        const int held = bar->value();
+        QVERIFY(held < bar->maximum());
+        feed(300);
+        QVERIFY(bar->value() < bar->maximum());
+        QVERIFY(bar->value() <= held);
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+        feed(300);
+        QCOMPARE(bar->value(), bar->maximum());
     }
 
     // The table shows what the filter lets through; paused, it holds still; nothing is recorded
