@@ -2,10 +2,14 @@
 
 #include "transport.h"
 
+#include <QMetaMethod>
+
 namespace modbus {
 namespace {
 // Far more than any reply; bytes past it are line noise and only the newest are kept.
 constexpr qsizetype receiveLimit = 2048;
+// A guard learned from late replies stays within this many plain guards.
+constexpr int guardGrowth = 4;
 
 FrameVerdict verdictOf(RejectReason reason) {
     switch (reason) {
@@ -28,107 +32,159 @@ bool endsWithFrame(QByteArrayView bytes, const ReadRequest &request) {
 
 } // namespace
 
-LinkPoll::LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent)
+LinkPoll::LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent, clk::Clock &clock)
     : QObject(parent)
     , port_(port)
     , binding_(std::move(binding))
+    , clock_(clock)
+    , alarm_(clock.alarm(this))
+    , records_(clock, [this](const FrameRecord &r) { emit frame(r); })
     , timing_(lineTiming(port.lineSettings())) {
     qRegisterMetaType<modbus::FrameRecord>();
-    kick_.setSingleShot(true);
-    kick_.setInterval(0);
-    connect(&kick_, &QTimer::timeout, this, &LinkPoll::nextSlot);
-    timeout_.setSingleShot(true);
-    timeout_.setTimerType(Qt::PreciseTimer);
-    connect(&timeout_, &QTimer::timeout, this, &LinkPoll::onTimeout);
-    quiet_.setSingleShot(true);
-    quiet_.setTimerType(Qt::PreciseTimer);
-    connect(&quiet_, &QTimer::timeout, this, &LinkPoll::onQuiet);
+    connect(alarm_, &clk::Alarm::timeout, this, &LinkPoll::onAlarm);
     connect(&port_, &SerialTransport::dataReceived, this, &LinkPoll::onData);
-    // A port that closes under a wait ends it at once, as a time-out.
-    connect(&port_, &SerialTransport::closed, this, &LinkPoll::onTimeout);
+    connect(&port_, &SerialTransport::closed, this, &LinkPoll::onPortClosed);
 }
 
 bool LinkPoll::start() {
-    if (running_)
+    if (isRunning())
         return false;
-    running_ = true;
     slot_ = -1;
-    kick_.start();
+    enter(Phase::NextSlot); // its deadline is now: the pass starts from the event loop
     return true;
 }
 
 void LinkPoll::cancel() {
-    running_ = false;
-    waiting_ = false;
-    sendPending_ = false;
-    kick_.stop();
-    timeout_.stop();
-    quiet_.stop();
+    enter(Phase::Idle);
+}
+
+qint64 LinkPoll::passBoundNanos() const {
+    return slotCount * (2 * nanosOf(timeoutMs_) + guardGrowth * timing_.guard.count());
+}
+
+// The one place the phase changes; the alarm follows it.
+void LinkPoll::enter(Phase phase) {
+    phase_ = phase;
+    phaseStart_ = clock_.now();
+    arm();
+}
+
+qint64 LinkPoll::deadline() const {
+    switch (phase_) {
+    case Phase::Idle:
+        return -1;
+    case Phase::NextSlot:
+        return phaseStart_;
+    case Phase::Guard:
+        return guardUntil_;
+    case Phase::AwaitingQuiet:
+        // A line that never goes quiet costs the slot one reply time-out, no more.
+        return std::min(quietAt(), phaseStart_ + nanosOf(timeoutMs_));
+    case Phase::AwaitingReply: {
+        const qint64 due = written_ + nanosOf(timeoutMs_);
+        const qint64 early = earlyEndAt();
+        return early < 0 ? due : std::min(due, early);
+    }
+    }
+    return -1;
+}
+
+void LinkPoll::arm() {
+    const qint64 due = deadline();
+    if (due < 0)
+        alarm_->stop();
+    else
+        alarm_->startAt(due);
+}
+
+// Where every phase with a deadline ends. An alarm left over from an earlier phase, or one the
+// phase has moved past since, finds its deadline not reached and is set again.
+void LinkPoll::onAlarm() {
+    pullWaiting(); // bytes the port holds but has not announced may end the phase first
+    const qint64 due = deadline();
+    if (due < 0)
+        return;
+    const qint64 now = clock_.now();
+    if (now < due)
+        return arm();
+    switch (phase_) {
+    case Phase::Idle:
+        return;
+    case Phase::NextSlot:
+        return nextSlot();
+    case Phase::Guard:
+        guardUntil_ = -1;
+        return enter(Phase::AwaitingQuiet);
+    case Phase::AwaitingQuiet:
+        return now >= quietAt() ? send() : endLineBusy();
+    case Phase::AwaitingReply:
+        return endRejected(now >= written_ + nanosOf(timeoutMs_));
+    }
 }
 
 void LinkPoll::nextSlot() {
-    while (running_ && ++slot_ < slotCount) {
+    while (phase_ != Phase::Idle && ++slot_ < slotCount) {
         if (!binding_.slotEnabled(slot_)) {
-            emit slotFinished(slot_, {SlotOutcome::Disabled});
+            report({SlotOutcome::Disabled});
             continue;
         }
         binding_.setColour(slot_, SlotColour::Polling);
         if (!slotRequest()) {
-            binding_.setColour(slot_, SlotColour::TimedOut);
-            emit slotFinished(slot_, {SlotOutcome::NotSent});
+            report({SlotOutcome::NotSent});
             continue;
         }
         if (!port_.isOpen()) {
-            emit slotFinished(slot_, {SlotOutcome::PortClosed});
+            report({SlotOutcome::PortClosed});
             continue;
         }
-        sendPending_ = true;
-        onQuiet();
-        return;
+        return enter(guardUntil_ > clock_.now() ? Phase::Guard : Phase::AwaitingQuiet);
     }
-    if (!running_)
-        return;
+    if (phase_ == Phase::Idle)
+        return; // cancelled meanwhile
     for (int slot = 0; slot < slotCount; ++slot)
         binding_.setColour(slot, SlotColour::Idle);
-    running_ = false;
+    enter(Phase::Idle);
     emit finished();
 }
 
-qint64 LinkPoll::quietAt() const {
-    const auto after = [](qint64 at, nanoseconds d) { return at < 0 ? at : at + d.count(); };
-    return std::max({after(lastInput_, settled_ ? timing_.interFrame : timing_.settle),
-                     after(requestEnd_, timing_.interFrame), guardUntil_});
-}
-
-void LinkPoll::armQuiet(qint64 nanos) {
-    // Rounded up: the timer counts whole milliseconds and must not fire early.
-    quiet_.start(int((std::max<qint64>(nanos, 0) + 999'999) / 1'000'000));
-}
-
-void LinkPoll::onQuiet() {
-    pullWaiting();
-    const qint64 now = monotonicNanos();
-    if (waiting_) {
-        // A complete frame of the reply's shape with wrong check bytes, and the line quiet since.
-        if (!endsWithGarbledReply(replyBytes(), request_))
-            return;
-        const qint64 due = lastInput_ + timing_.interFrame.count();
-        if (now < due)
-            return armQuiet(due - now);
-        const qsizetype end = input_.bytes().size();
-        const SlotResult result{SlotOutcome::NoReply, RejectReason::BadCrc, 0,
-                                clock_.nsecsElapsed() / 1000};
-        if (recording())
-            recordWait(Span{end - replyLength(request_.count), end}, FrameVerdict::BadCrc, result);
-        endWait(result, true);
-        return;
+void LinkPoll::report(const SlotResult &result) {
+    switch (result.outcome) {
+    case SlotOutcome::Disabled:
+    case SlotOutcome::PortClosed:
+    case SlotOutcome::Valid:
+        break;
+    default:
+        binding_.setColour(slot_, SlotColour::TimedOut);
     }
-    const qint64 due = quietAt();
-    if (now < due)
-        return armQuiet(due - now);
-    flushLate();
-    if (sendPending_)
-        send();
+    emit slotFinished(slot_, result);
+}
+
+void LinkPoll::finishSlot(const SlotResult &result) {
+    enter(Phase::NextSlot); // bytes that come while the window is told are no one's reply
+    report(result);
+    nextSlot();
+}
+
+qint64 LinkPoll::quietAt() const {
+    const auto after = [](qint64 at, nanoseconds d) { return at < 0 ? 0 : at + d.count(); };
+    return std::max(after(lastInput_, settled_ ? timing_.interFrame : timing_.settle),
+                    after(requestEnd_, timing_.interFrame));
+}
+
+// A wait that holds at least a reply's length of bytes that are not the reply ends once the line
+// has been quiet after them: the inter-frame silence after a frame of the reply's shape (its end
+// is known), the settle time after anything else. -1 while that does not apply.
+qint64 LinkPoll::earlyEndAt() const {
+    const QByteArrayView rest = replyBytes();
+    if (rest.size() < replyLength(request_.count))
+        return -1;
+    return lastInput_ +
+           (endsWithReplyShape(rest, request_) ? timing_.interFrame : timing_.settle).count();
+}
+
+qint64 LinkPoll::guardFor(int slot) const {
+    const qint64 plain = timing_.guard.count();
+    return std::clamp(lateness_[std::size_t(slot)] + plain, plain, guardGrowth * plain);
 }
 
 std::optional<ReadRequest> LinkPoll::slotRequest() const {
@@ -137,45 +193,49 @@ std::optional<ReadRequest> LinkPoll::slotRequest() const {
 }
 
 void LinkPoll::send() {
-    sendPending_ = false;
     // The texts as they stand when the request goes out: edits made while the line settled count.
     const auto request = slotRequest();
-    if (!request)
-        binding_.setColour(slot_, SlotColour::TimedOut);
-    if (!request || !port_.isOpen()) {
-        emit slotFinished(slot_, {request ? SlotOutcome::PortClosed : SlotOutcome::NotSent});
-        nextSlot();
-        return;
-    }
+    if (!request || !port_.isOpen())
+        return finishSlot({request ? SlotOutcome::PortClosed : SlotOutcome::NotSent});
+    flushLate();
     request_ = *request;
     sent_ = requestFrame(request_);
-    const qint64 now = monotonicNanos();
+    const qint64 now = clock_.now();
     if (recording()) {
-        FrameRecord r = record(FrameVerdict::Request, now);
-        r.direction = FrameDirection::Out;
-        r.bytes = sent_;
         const qint64 before = std::max(lastInput_, requestEnd_);
-        r.silenceMicros = before < 0 ? -1 : (now - before) / 1000;
-        emit frame(r);
+        records_.request(sent_, now, before < 0 ? -1 : now - before, {slot_, request_.slave});
     }
     requestEnd_ = now + timing_.frame(sent_.size()).count();
     input_.clear(requestEnd_);
-    lateSlot_ = -1;
-    waiting_ = true;
-    clock_.start();
-    timeout_.start(timeoutMs_);
+    written_ = now;
+    const int slot = slot_;
+    enter(Phase::AwaitingReply);
     port_.write(sent_);
-    emit requestSent(slot_);
+    emit requestSent(slot);
 }
 
 void LinkPoll::pullWaiting() {
-    // Bytes the port holds but has not announced yet.
     if (port_.isOpen() && port_.bytesWaiting() > 0)
         onData();
 }
 
+// Where a whole late reply of the slot that timed out before ends in this wait's bytes, or 0.
+// The same request from the same slave cannot be told apart, so it is never passed over.
+qsizetype LinkPoll::lateFrameEnd() const {
+    if (lateSlot_ < 0 || lateRequest_ == request_)
+        return 0;
+    const qsizetype echo = echoLength(input_.bytes(), sent_);
+    const ReplyCheck late = checkReply(QByteArrayView(input_.bytes()).sliced(echo), lateRequest_);
+    return late.status == ReplyStatus::Incomplete ? 0 : echo + late.at + late.length;
+}
+
+// Where the bytes that may be this slot's reply begin: past an echo and a late reply.
+qsizetype LinkPoll::ownFrom() const {
+    return std::max(echoLength(input_.bytes(), sent_), lateFrameEnd());
+}
+
 QByteArrayView LinkPoll::replyBytes() const {
-    return QByteArrayView(input_.bytes()).sliced(echoLength(input_.bytes(), sent_));
+    return QByteArrayView(input_.bytes()).sliced(ownFrom());
 }
 
 void LinkPoll::onData() {
@@ -184,40 +244,22 @@ void LinkPoll::onData() {
     const QByteArray piece = port_.readAll();
     if (piece.isEmpty())
         return;
-    const qint64 now = monotonicNanos();
-    if (!waiting_)
-        return takeLate(piece, now);
+    const qint64 now = clock_.now();
+    if (phase_ == Phase::AwaitingReply)
+        takeReply(piece, now);
+    else
+        takeLate(piece, now);
+}
+
+void LinkPoll::takeReply(const QByteArray &piece, qint64 now) {
     input_.add(piece, now);
     input_.keepLast(receiveLimit);
     lastInput_ = now;
     settled_ = false;
-    const QByteArrayView rest = replyBytes();
-    const ReplyCheck check = checkReply(rest, request_);
-    if (check.status == ReplyStatus::Incomplete) {
-        if (endsWithGarbledReply(rest, request_))
-            armQuiet(timing_.interFrame.count());
-        return;
-    }
-    const qint64 micros = clock_.nsecsElapsed() / 1000;
-    const qsizetype from = input_.bytes().size() - rest.size() + check.at;
-    const qsizetype to = from + check.length;
-    const bool settled = to == input_.bytes().size();
-    if (check.status == ReplyStatus::Exception) {
-        const SlotResult result{SlotOutcome::Exception, RejectReason::None, check.exceptionCode,
-                                micros};
-        if (recording())
-            recordWait(Span{from, to}, FrameVerdict::Exception, result);
-        endWait(result, settled);
-        return;
-    }
-    for (int r = 0; r < request_.count; ++r)
-        binding_.setCell(r + 1, slot_, cellText(check.values[std::size_t(r)]));
-    SlotResult result{SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)};
-    result.request = request_;
-    result.registers = std::move(check.values);
-    if (recording())
-        recordWait(Span{from, to}, FrameVerdict::Valid, result);
-    endWait(result, settled);
+    const ReplyCheck check = checkReply(replyBytes(), request_);
+    if (check.status == ReplyStatus::Incomplete)
+        return arm(); // the early end may have come nearer or moved on
+    endReply(check);
 }
 
 void LinkPoll::takeLate(const QByteArray &piece, qint64 now) {
@@ -227,43 +269,144 @@ void LinkPoll::takeLate(const QByteArray &piece, qint64 now) {
     late_.keepLast(receiveLimit);
     lastInput_ = now;
     settled_ = lateSlot_ >= 0 && endsWithFrame(late_.bytes(), lateRequest_);
-    if (lateSlot_ >= 0 && !lateCounted_) {
+    if (lateSlot_ >= 0)
+        learnLate(now);
+    arm();
+}
+
+// The slot that timed out last answered after all, its last byte seen at `at`.
+void LinkPoll::learnLate(qint64 at) {
+    lateness_[std::size_t(lateSlot_)] = std::max<qint64>(0, at - timedOutAt_);
+    if (!lateCounted_) {
         lateCounted_ = true;
         emit lateReply(lateSlot_);
     }
-    if (!quiet_.isActive())
-        armQuiet(quietAt() - now);
 }
 
-void LinkPoll::onTimeout() {
-    if (!waiting_)
-        return;
-    // A reply that arrived just before the deadline may not have been announced yet.
-    pullWaiting();
-    if (!waiting_)
-        return;
+void LinkPoll::endReply(const ReplyCheck &check) {
+    if (const qsizetype late = lateFrameEnd(); late > 0)
+        learnLate(input_.arrival(late - 1));
+    const qsizetype from = ownFrom() + check.at;
+    const qsizetype to = from + check.length;
+    const qint64 micros = (clock_.now() - written_) / 1000;
+    settled_ = to == input_.bytes().size();
+    SlotResult result{SlotOutcome::Exception, RejectReason::None, check.exceptionCode, micros};
+    if (check.status == ReplyStatus::Valid) {
+        for (int r = 0; r < request_.count; ++r)
+            binding_.setCell(r + 1, slot_, cellText(check.values[std::size_t(r)]));
+        result = {SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)};
+        result.request = request_;
+        result.registers = check.values;
+    }
+    if (recording())
+        recordWait(Span{from, to},
+                   result.outcome == SlotOutcome::Valid ? FrameVerdict::Valid
+                                                        : FrameVerdict::Exception,
+                   result, false);
+    lateSlot_ = -1;
+    finishSlot(result);
+}
+
+// The wait ends without a reply: at the time-out, or early on bytes that cannot become one.
+void LinkPoll::endRejected(bool timedOut) {
+    if (const qsizetype late = lateFrameEnd(); late > 0)
+        learnLate(input_.arrival(late - 1));
+    const qint64 now = clock_.now();
     const QByteArrayView rest = replyBytes();
     const SlotResult result{SlotOutcome::NoReply, classifyRejected(rest, request_), 0,
-                            clock_.nsecsElapsed() / 1000};
-    if (recording())
-        recordWait(std::nullopt, verdictOf(result.reject), result);
-    // A reply may still be on its way: its bytes are late, and the line gets a guard.
-    lateSlot_ = slot_;
-    lateRequest_ = request_;
-    lateCounted_ = false;
-    guardUntil_ = monotonicNanos() + timing_.guard.count();
-    endWait(result, rest.isEmpty());
+                            (now - written_) / 1000};
+    const bool shaped = endsWithReplyShape(rest, request_);
+    if (recording()) {
+        const qsizetype end = input_.bytes().size();
+        const auto span = shaped && !timedOut
+                              ? std::optional(Span{end - replyLength(request_.count), end})
+                              : std::nullopt;
+        recordWait(span, verdictOf(result.reject), result, timedOut);
+    }
+    if (timedOut) {
+        // A reply may still be on its way: its bytes are late, and the line gets a guard.
+        lateSlot_ = slot_;
+        lateRequest_ = request_;
+        lateCounted_ = false;
+        timedOutAt_ = now;
+        guardUntil_ = now + guardFor(slot_);
+        settled_ = rest.isEmpty();
+    } else {
+        lateSlot_ = -1;
+        settled_ = shaped;
+    }
+    finishSlot(result);
 }
 
-void LinkPoll::endWait(SlotResult result, bool settled) {
-    waiting_ = false;
-    settled_ = settled;
-    timeout_.stop();
-    quiet_.stop();
-    if (result.outcome != SlotOutcome::Valid)
-        binding_.setColour(slot_, SlotColour::TimedOut);
-    emit slotFinished(slot_, result);
-    nextSlot();
+// The line stayed busy for as long as a reply may take: no request goes out on it.
+void LinkPoll::endLineBusy() {
+    const qint64 now = clock_.now();
+    const auto request = slotRequest();
+    const int slave = request ? request->slave : -1;
+    flushLate();
+    if (recording())
+        records_.mark(FrameVerdict::LineBusy, now, lastInput_ < 0 ? -1 : now - lastInput_,
+                      {slot_, slave}, (now - phaseStart_) / 1000);
+    finishSlot({SlotOutcome::LineBusy});
+}
+
+void LinkPoll::onPortClosed() {
+    switch (phase_) {
+    case Phase::AwaitingReply: {
+        // Nothing more can come: the request stays unanswered.
+        const SlotResult result{SlotOutcome::NoReply, classifyRejected(replyBytes(), request_), 0,
+                                (clock_.now() - written_) / 1000};
+        if (recording())
+            recordWait(std::nullopt, verdictOf(result.reject), result, true);
+        lateSlot_ = -1;
+        return finishSlot(result);
+    }
+    case Phase::Guard:
+    case Phase::AwaitingQuiet:
+        return finishSlot({SlotOutcome::PortClosed});
+    case Phase::Idle:
+    case Phase::NextSlot:
+        return;
+    }
+}
+
+bool LinkPoll::recording() const {
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&LinkPoll::frame);
+    return isSignalConnected(signal);
+}
+
+void LinkPoll::recordWait(std::optional<Span> reply, FrameVerdict verdict, const SlotResult &result,
+                          bool timedOut) {
+    const PollRecords::Who who{slot_, request_.slave};
+    const qsizetype echo = echoLength(input_.bytes(), sent_);
+    const qsizetype own = ownFrom();
+    const qsizetype size = input_.bytes().size();
+    records_.input(input_, 0, echo, FrameVerdict::Echo, who);
+    records_.input(input_, echo, own, FrameVerdict::Late, {lateSlot_, lateRequest_.slave});
+    if (reply) {
+        const auto [from, to] = *reply;
+        records_.input(input_, own, from, FrameVerdict::Noise, who);
+        records_.input(input_, from, to, verdict, who, result.values, result.responseMicros,
+                       result.exceptionCode);
+        records_.input(input_, to, size, FrameVerdict::Noise, who);
+    } else {
+        records_.input(input_, own, size, verdict, who); // whatever came was rejected
+    }
+    if (timedOut) {
+        const qint64 now = clock_.now();
+        records_.mark(FrameVerdict::TimeOut, now, now - std::max(lastInput_, requestEnd_), who,
+                      result.responseMicros);
+    }
+}
+
+void LinkPoll::flushLate() {
+    if (late_.isEmpty())
+        return;
+    if (recording()) {
+        const int slave = lateSlot_ >= 0 ? lateRequest_.slave : std::uint8_t(late_.bytes()[0]);
+        records_.input(late_, 0, late_.bytes().size(), FrameVerdict::Late, {lateSlot_, slave});
+    }
+    late_.clear(-1);
 }
 
 } // namespace modbus

@@ -36,6 +36,11 @@ void countSlot(SlotStats &stats, const SlotResult &result, const QDateTime &now)
         if (!stats.failingSince.isValid())
             stats.failingSince = now;
         return;
+    case SlotOutcome::LineBusy:
+        ++stats.lineBusy;
+        if (!stats.failingSince.isValid())
+            stats.failingSince = now;
+        return;
     case SlotOutcome::NoReply:
         break;
     }
@@ -82,6 +87,8 @@ QString describeSlot(const SlotStats &s, const QString &slaveText, bool enabled)
                                  .arg(s.exceptions)
                                  .arg(s.lastExceptionCode)
                            : QStringLiteral("Exceptions: 0"));
+    if (s.lineBusy)
+        lines << QStringLiteral("Line busy: %1 (no request sent)").arg(s.lineBusy);
     lines << QStringLiteral("Response: last %1, average %2")
                  .arg(millis(s.lastResponseMicros), millis(s.averageResponseMicros()));
     lines << QStringLiteral("Last valid reply: %1").arg(when(s.lastValid));

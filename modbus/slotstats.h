@@ -18,6 +18,7 @@ struct SlotStats {
     quint64 wrongLength = 0;
     quint64 garbage = 0;
     quint64 exceptions = 0;
+    quint64 lineBusy = 0; // turns the line never went quiet for: nothing sent
     std::uint8_t lastExceptionCode = 0;
     qint64 lastResponseMicros = -1;
     qint64 totalResponseMicros = 0;
