@@ -1,12 +1,11 @@
+#include "fakeclock.h"
 #include "faketransport.h"
 #include "linetiming.h"
 #include "poll.h"
 #include "withcrc.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <cmath>
 #include <map>
 
@@ -73,11 +72,13 @@ struct Window {
 };
 
 constexpr int testTimeoutMs = 150;
+constexpr qint64 ms = FakeClock::ms;
 constexpr LineTiming line = lineTiming(stationLine);
 
 QString verdictName(FrameVerdict v) {
-    static const char *const names[] = {"Request",     "Valid", "Exception", "BadCrc", "WrongSlave",
-                                        "WrongLength", "Noise", "Late",      "Echo",   "TimeOut"};
+    static const char *const names[] = {"Request",    "Valid",       "Exception", "BadCrc",
+                                        "WrongSlave", "WrongLength", "Noise",     "Late",
+                                        "Echo",       "TimeOut",     "LineBusy"};
     return QString::fromLatin1(names[int(v)]);
 }
 
@@ -86,33 +87,46 @@ QString verdictName(FrameVerdict v) {
 class TestPoll : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<FakeClock> clock;
     FakeTransport *port = nullptr;
     Window window;
     LinkPoll *poll = nullptr;
+    std::vector<FrameRecord> records;
 
-    // Runs one pass and waits, bounded, for its end.
+    // Runs one pass on the fake clock; false when it does not end within its bound.
     bool runPass() {
         QSignalSpy done(poll, &LinkPoll::finished);
         if (!poll->start())
             return false;
-        return done.wait(5000);
+        return clock->runUntil([&] { return !done.isEmpty(); }, poll->passBoundNanos());
     }
     void answerAtOnce() {
         port->onWrite = [this](const QByteArray &r) { port->feed(replyTo(r)); };
     }
-    std::vector<FrameRecord> recordFrames() {
-        std::vector<FrameRecord> records;
+    void feedAfter(qint64 nanos, const QByteArray &bytes) {
+        clock->after(nanos, [this, bytes] { port->feed(bytes); });
+    }
+    void recordFrames() {
         connect(poll, &LinkPoll::frame, this,
-                [&records](const FrameRecord &r) { records.push_back(r); });
-        return records;
+                [this](const FrameRecord &r) { records.push_back(r); });
+    }
+    QString verdicts(bool inputOnly = false) const {
+        QStringList seen;
+        for (const FrameRecord &r : records)
+            if (!inputOnly || r.direction == FrameDirection::In)
+                seen << verdictName(r.verdict);
+        return seen.join(u' ');
     }
 
 private slots:
     void init() {
+        clock = std::make_unique<FakeClock>();
         port = new FakeTransport(this);
+        port->clock = clock.get();
         port->open();
         window = Window{};
-        poll = new LinkPoll(*port, window.binding(), this);
+        records.clear();
+        poll = new LinkPoll(*port, window.binding(), this, *clock);
         poll->setReplyTimeout(testTimeoutMs);
     }
     void cleanup() {
@@ -125,7 +139,7 @@ private slots:
         port->onWrite = [this](const QByteArray &r) {
             const QByteArray reply = replyTo(r);
             for (char b : reply)
-                QTimer::singleShot(0, port, [this, b] { port->feed(QByteArray(1, b)); });
+                feedAfter(0, QByteArray(1, b));
         };
         QVERIFY(runPass());
         QCOMPARE(port->writes, QByteArrayList{QByteArray::fromHex("02030473000CB517")});
@@ -192,10 +206,9 @@ private slots:
             port->feed(withCrc(QByteArray::fromHex("028302")));
         };
         QSignalSpy results(poll, &LinkPoll::slotFinished);
-        QElapsedTimer clock;
-        clock.start();
+        const qint64 begin = clock->now();
         QVERIFY(runPass());
-        QVERIFY(clock.elapsed() < testTimeoutMs);
+        QVERIFY(clock->now() - begin < testTimeoutMs * ms);
         QVERIFY(window.cells.empty());
         const auto result = results.at(0).at(1).value<SlotResult>();
         QCOMPARE(result.outcome, SlotOutcome::Exception);
@@ -212,8 +225,14 @@ private slots:
         QByteArray badCrc = good;
         badCrc[5] = char(badCrc[5] ^ 0x40);
         QTest::newRow("bad crc") << badCrc << int(RejectReason::BadCrc) << true;
+        // A whole frame of another slave, or a reply's length of noise: the wait ends once the
+        // line is quiet after it, wherever the noise sits.
         QTest::newRow("wrong slave") << replyTo(QByteArray::fromHex("05030473000C"))
-                                     << int(RejectReason::WrongSlave) << false;
+                                     << int(RejectReason::WrongSlave) << true;
+        QTest::newRow("bad crc, then noise")
+            << badCrc + QByteArray::fromHex("55") << int(RejectReason::BadCrc) << true;
+        QTest::newRow("wrong parity")
+            << QByteArray(40, char(0xA5)) << int(RejectReason::Garbage) << true;
         QTest::newRow("wrong byte count") << replyTo(QByteArray::fromHex("02030473000B"))
                                           << int(RejectReason::WrongLength) << false;
         QTest::newRow("short") << good.first(20) << int(RejectReason::WrongLength) << false;
@@ -231,13 +250,13 @@ private slots:
                 port->feed(reply);
         };
         QSignalSpy results(poll, &LinkPoll::slotFinished);
-        QElapsedTimer clock;
-        clock.start();
+        const qint64 begin = clock->now();
         QVERIFY(runPass());
+        const qint64 took = clock->now() - begin;
         if (endsEarly)
-            QVERIFY(clock.elapsed() < testTimeoutMs / 2);
+            QVERIFY(took <= line.settle.count()); // quiet long enough after the last byte
         else
-            QVERIFY(clock.elapsed() >= testTimeoutMs - 5); // waited for the right reply to the end
+            QVERIFY(took >= testTimeoutMs * ms); // waited for the right reply to the end
         QVERIFY(window.cells.empty());
         const auto result = results.at(0).at(1).value<SlotResult>();
         QCOMPARE(result.outcome, SlotOutcome::NoReply);
@@ -336,12 +355,11 @@ private slots:
         window.enabled = {true, true, true, true};
         poll->setReplyTimeout(10000);
         port->onWrite = [this](const QByteArray &) {
-            QTimer::singleShot(20, port, [this] { port->fail("device gone"); });
+            clock->after(20 * ms, [this] { port->fail("device gone"); });
         };
-        QElapsedTimer clock;
-        clock.start();
+        const qint64 begin = clock->now();
         QVERIFY(runPass());
-        QVERIFY(clock.elapsed() < 2000);
+        QCOMPARE(clock->now() - begin, 20 * ms);
         QCOMPARE(port->writes.size(), 1); // the later slots find the port closed
         QCOMPARE(window.coloursOf(0).at(1), SlotColour::TimedOut);
     }
@@ -352,7 +370,7 @@ private slots:
         port->onWrite = [&](const QByteArray &r) {
             most = std::max(most, ++outstanding);
             QVERIFY(!poll->start()); // a "Test" click while the link polls
-            QTimer::singleShot(10, port, [&, r] {
+            clock->after(10 * ms, [&, r] {
                 --outstanding;
                 port->feed(replyTo(r));
             });
@@ -411,8 +429,8 @@ private slots:
         QTest::newRow("bad crc ends early") << garbled << QByteArray() << -1 << false << gap
                                             << QStringLiteral("Request BadCrc Request Valid");
         QTest::newRow("wrong slave")
-            << replyTo(QByteArray::fromHex("05030473000C")) << QByteArray() << -1 << true << settle
-            << QStringLiteral("Request WrongSlave TimeOut Request Valid");
+            << replyTo(QByteArray::fromHex("05030473000C")) << QByteArray() << -1 << false << gap
+            << QStringLiteral("Request WrongSlave Request Valid");
         QTest::newRow("time-out") << QByteArray() << QByteArray() << -1 << true << gap
                                   << QStringLiteral("Request TimeOut Request Valid");
         QTest::newRow("late reply") << QByteArray() << good << 10 << true << gap
@@ -431,15 +449,15 @@ private slots:
         window.enabled = {true, true, false, false};
         port->onWrite = [&](const QByteArray &r) {
             if (r[0] == char(60))
-                return port->feed(replyTo(r));
+                return feedAfter(2 * ms, replyTo(r));
             // Slave 2 answers once the request has left the wire, as on a real line: the
             // silence then runs from its reply, not from the station's own request.
             if (!answer.isEmpty())
-                QTimer::singleShot(5, port, [&] { port->feed(answer); });
+                feedAfter(5 * ms, answer);
             if (!late.isEmpty())
-                QTimer::singleShot(testTimeoutMs + lateMs, port, [&] { port->feed(late); });
+                feedAfter((testTimeoutMs + lateMs) * ms, late);
         };
-        auto records = recordFrames();
+        recordFrames();
         QSignalSpy results(poll, &LinkPoll::slotFinished);
         QSignalSpy lateReplies(poll, &LinkPoll::lateReply);
         QVERIFY(runPass());
@@ -453,17 +471,13 @@ private slots:
             QVERIFY2(sent - lastByte >= quietNanos, qPrintable(QString::number(sent - lastByte)));
         const qint64 slot0Micros = results.at(0).at(1).value<SlotResult>().responseMicros;
         if (timesOut) {
-            QVERIFY(slot0Micros >= (testTimeoutMs - 5) * 1000);
+            QVERIFY(slot0Micros >= testTimeoutMs * 1000);
             QVERIFY(sent - port->writeNanos[0] >= testTimeoutMs * 1'000'000 + line.guard.count());
         } else {
             QVERIFY(slot0Micros < testTimeoutMs * 1000 / 2);
         }
         QCOMPARE(lateReplies.size(), late.isEmpty() ? 0 : 1);
-
-        QStringList seen;
-        for (const FrameRecord &r : records)
-            seen << verdictName(r.verdict);
-        QCOMPARE(seen.join(u' '), verdicts);
+        QCOMPARE(this->verdicts(), verdicts);
         QCOMPARE(records.back().slot, 1);
         QCOMPARE(records.back().registers, 12);
         QVERIFY(records.back().responseMicros > 0);
@@ -471,6 +485,84 @@ private slots:
             return r.verdict == FrameVerdict::Request;
         });
         QVERIFY(second->silenceMicros >= 1750); // 3.5 characters at 38400 baud
+    }
+
+    // Slave 2 answers `lateMs` after each of its time-outs, past the plain guard; slave 60
+    // answers 30 ms after its request, or never. The late reply is never slave 60's fault, and
+    // from the second pass on the guard has learned to wait for it.
+    void lateNeighbourIsNeverBlamed_data() {
+        QTest::addColumn<bool>("neighbourAnswers");
+        QTest::addColumn<QString>("firstPass");
+        QTest::newRow("neighbour answers")
+            << true << QStringLiteral("Request TimeOut Request Late Valid");
+        QTest::newRow("neighbour silent")
+            << false << QStringLiteral("Request TimeOut Request Late TimeOut");
+    }
+    void lateNeighbourIsNeverBlamed() {
+        QFETCH(bool, neighbourAnswers);
+        QFETCH(QString, firstPass);
+        constexpr int lateMs = 60;
+        window.enabled = {true, true, false, false};
+        port->onWrite = [&](const QByteArray &r) {
+            if (r[0] == char(2))
+                feedAfter((testTimeoutMs + lateMs) * ms, replyTo(r));
+            else if (neighbourAnswers)
+                feedAfter(30 * ms, replyTo(r));
+        };
+        recordFrames();
+        QSignalSpy results(poll, &LinkPoll::slotFinished);
+        QVERIFY(runPass());
+        QCOMPARE(verdicts(), firstPass);
+        const auto neighbour = results.at(1).at(1).value<SlotResult>();
+        QCOMPARE(neighbour.outcome, neighbourAnswers ? SlotOutcome::Valid : SlotOutcome::NoReply);
+        QCOMPARE(neighbour.reject, neighbourAnswers ? RejectReason::None : RejectReason::NoBytes);
+        clock->advance(testTimeoutMs * ms); // whatever is still on its way
+        records.clear();
+        QVERIFY(runPass());
+        QVERIFY2(verdicts().startsWith(QStringLiteral("Request TimeOut Late Request ")),
+                 qPrintable(verdicts()));
+        QVERIFY(port->writeNanos[3] - port->writeNanos[2] >=
+                (testTimeoutMs + lateMs) * ms + line.interFrame.count());
+    }
+
+    // Noise every 3 ms, for `babbleMs` or for ever: a slot's turn ends within its bound as "line
+    // busy" with nothing sent, and the next slot gets its turn.
+    void busyLineEndsTheTurn_data() {
+        QTest::addColumn<int>("babbleMs"); // -1: for ever
+        QTest::addColumn<QString>("outcomes");
+        QTest::addColumn<int>("writes");
+        QTest::newRow("for ever") << -1 << QStringLiteral("6 6") << 0;
+        QTest::newRow("for 100 ms") << 100 << QStringLiteral("3 3") << 2;
+    }
+    void busyLineEndsTheTurn() {
+        QFETCH(int, babbleMs);
+        QFETCH(QString, outcomes);
+        QFETCH(int, writes);
+        window.enabled = {true, true, false, false};
+        answerAtOnce();
+        const qint64 begin = clock->now();
+        std::function<void()> babble = [&] {
+            if (babbleMs >= 0 && clock->now() - begin >= babbleMs * ms)
+                return;
+            port->feed(QByteArray(1, char(0xFF)));
+            clock->after(3 * ms, babble);
+        };
+        babble();
+        recordFrames();
+        QStringList seen;
+        connect(poll, &LinkPoll::slotFinished, this, [&](int, const SlotResult &r) {
+            if (r.outcome != SlotOutcome::Disabled)
+                seen << QString::number(int(r.outcome));
+        });
+        QVERIFY(runPass());
+        QCOMPARE(seen.join(u' '), outcomes);
+        QCOMPARE(port->writes.size(), writes);
+        if (babbleMs < 0) {
+            QCOMPARE(clock->now() - begin, 2 * testTimeoutMs * ms); // one bound per slot
+            QCOMPARE(window.coloursOf(1),
+                     (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
+            QVERIFY(verdicts().endsWith(QStringLiteral("Late LineBusy Late LineBusy")));
+        }
     }
 
     // Slave 2's reply as adapters hand it over, behind what may come ahead of it.
@@ -503,20 +595,15 @@ private slots:
             const QByteArray reply = replyTo(r);
             const qsizetype size = (reply.size() + pieces - 1) / pieces;
             for (int p = 0; p < pieces; ++p)
-                QTimer::singleShot(gapMs * (p + 1), port,
-                                   [this, part = reply.mid(p * size, size)] { port->feed(part); });
+                feedAfter(gapMs * (p + 1) * ms, reply.mid(p * size, size));
         };
-        auto records = recordFrames();
+        recordFrames();
         QSignalSpy results(poll, &LinkPoll::slotFinished);
         QVERIFY(runPass());
         QCOMPARE(results.at(0).at(1).value<SlotResult>().outcome, SlotOutcome::Valid);
         for (int r = 1; r <= 12; ++r)
             QCOMPARE(window.cell(r, 0), u' ' + QString::number(served(2, 1138 + r)));
-        QStringList seen;
-        for (const FrameRecord &r : records)
-            if (r.direction == FrameDirection::In)
-                seen << verdictName(r.verdict);
-        QCOMPARE(seen.join(u' '), verdicts);
+        QCOMPARE(this->verdicts(true), verdicts);
         QCOMPARE(records.back().pieces, pieces);
     }
 };
