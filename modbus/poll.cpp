@@ -72,7 +72,8 @@ void LinkPoll::enter(Phase phase) {
 qint64 LinkPoll::deadline() const {
     switch (phase_) {
     case Phase::Idle:
-        return -1;
+        // Bytes between passes are recorded once the line is quiet after them.
+        return late_.isEmpty() ? -1 : quietAt();
     case Phase::NextSlot:
         return phaseStart_;
     case Phase::Guard:
@@ -109,7 +110,7 @@ void LinkPoll::onAlarm() {
         return arm();
     switch (phase_) {
     case Phase::Idle:
-        return;
+        return flushLate();
     case Phase::NextSlot:
         return nextSlot();
     case Phase::Guard:
