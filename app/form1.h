@@ -38,6 +38,7 @@ class TrafficWindow;
 struct Form1Options {
     QString csvPath; // empty: mwRARE.csv beside the program
     int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
+    clk::Clock *clock = nullptr; // of the polls and the cycle; null: the system's
 };
 
 // The station's one window. It holds the controls under their own names and wires them to the
@@ -75,7 +76,8 @@ public:
     QPushButton *Command5, *Command1, *Command2, *Command3, *Command4;
     FractionProgressBar *ProgressBar1;
     BrowserPane *WebBrowser1;
-    QTimer *Timer1, *Timer2, *Timer3;
+    QTimer *Timer1, *Timer2;
+    clk::Timer *Timer3; // the cycle's pause, on the station's clock
     SerialTransport *MSComm, *MSComm1;
 
     modbus::LinkPoll *poll(int link) const { return polls_[link]; }
@@ -134,4 +136,5 @@ private:
     std::optional<QString> serverProblem_;
     traffic::Traffic *traffic_ = nullptr;
     traffic::TrafficWindow *trafficWindow_ = nullptr; // made when first asked for
+    clk::Clock &clock_;
 };

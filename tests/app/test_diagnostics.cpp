@@ -165,7 +165,7 @@ private slots:
         QVERIFY(form->cmd_coneck->toolTip().contains("closed"));
         QVERIFY(!form->cmd_coneck->toolTip().contains("Cannot open"));
         const int opens = port0->opens;
-        QSignalSpy ticks(form->Timer3, &QTimer::timeout);
+        QSignalSpy ticks(form->Timer3, &clk::Timer::timeout);
         QVERIFY(ticks.wait(2000));
         QCOMPARE(port0->opens, opens + 1); // one attempt per tick, not a loop
         QVERIFY(form->cmd_coneck->toolTip().contains(
@@ -180,7 +180,7 @@ private slots:
         form->cmd_coneck->click();
         QCOMPARE(form->cmd_coneck->text(), QStringLiteral("Connect"));
         const int opens = port0->opens;
-        QSignalSpy ticks(form->Timer3, &QTimer::timeout);
+        QSignalSpy ticks(form->Timer3, &clk::Timer::timeout);
         QVERIFY(ticks.wait(2000));
         QVERIFY(ticks.wait(2000));
         QCOMPARE(port0->opens, opens);
@@ -192,7 +192,7 @@ private slots:
         form->cmd_coneck->click(); // reopens by hand
         QVERIFY(!form->portKeeper(0)->isLost());
         form->cmd_coneck->click(); // and closes by hand
-        QSignalSpy ticks(form->Timer3, &QTimer::timeout);
+        QSignalSpy ticks(form->Timer3, &clk::Timer::timeout);
         QVERIFY(ticks.wait(2000));
         QVERIFY(!port0->isOpen());
     }
