@@ -239,11 +239,14 @@ modbus::LinkPoll *Form1::createPoll(int link, SerialTransport &port) {
         [boxes](int slot, modbus::SlotColour colour) {
             setBackColour(boxes[slot], slotColour(colour));
         },
-        [this, firstColumn](int row, int slot, const QString &text) {
-            return tabel->setCellText(row, firstColumn + slot, text);
-        },
     };
     auto *poll = new modbus::LinkPoll(port, std::move(binding), this, clock_);
+    // The poll reports the values; the grid shows them.
+    connect(poll, &modbus::LinkPoll::slotFinished, this,
+            [this, firstColumn](int slot, const modbus::SlotResult &result) {
+                if (result.outcome == modbus::SlotOutcome::Valid)
+                    showValues(*tabel, firstColumn + slot, result.registers);
+            });
     poll->setObjectName(link == 0 ? QStringLiteral("poll0") : QStringLiteral("poll1"));
     return poll;
 }

@@ -66,9 +66,4 @@ bool endsWithReplyShape(QByteArrayView received, const ReadRequest &request);
 // For a wait that ended without a reply: what the received bytes looked like.
 RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request);
 
-// The text a register value is shown with: one blank, then the decimal digits.
-inline QString cellText(std::uint16_t value) {
-    return u' ' + QString::number(value);
-}
-
 } // namespace modbus

@@ -293,12 +293,10 @@ void LinkPoll::endReply(const ReplyCheck &check) {
     settled_ = to == input_.bytes().size();
     SlotResult result{SlotOutcome::Exception, RejectReason::None, check.exceptionCode, micros};
     if (check.status == ReplyStatus::Valid) {
-        for (int r = 0; r < request_.count; ++r)
-            binding_.setCell(r + 1, slot_, cellText(check.values[std::size_t(r)]));
         result = {SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)};
-        result.request = request_;
         result.registers = check.values;
     }
+    result.request = request_;
     if (recording())
         recordWait(Span{from, to},
                    result.outcome == SlotOutcome::Valid ? FrameVerdict::Valid
@@ -314,8 +312,9 @@ void LinkPoll::endRejected(bool timedOut) {
         learnLate(input_.arrival(late - 1));
     const qint64 now = clock_.now();
     const QByteArrayView rest = replyBytes();
-    const SlotResult result{SlotOutcome::NoReply, classifyRejected(rest, request_), 0,
-                            (now - written_) / 1000};
+    SlotResult result{SlotOutcome::NoReply, classifyRejected(rest, request_), 0,
+                      (now - written_) / 1000};
+    result.request = request_;
     const bool shaped = endsWithReplyShape(rest, request_);
     if (recording()) {
         const qsizetype end = input_.bytes().size();
@@ -355,8 +354,9 @@ void LinkPoll::onPortClosed() {
     switch (phase_) {
     case Phase::AwaitingReply: {
         // Nothing more can come: the request stays unanswered.
-        const SlotResult result{SlotOutcome::NoReply, classifyRejected(replyBytes(), request_), 0,
-                                (clock_.now() - written_) / 1000};
+        SlotResult result{SlotOutcome::NoReply, classifyRejected(replyBytes(), request_), 0,
+                          (clock_.now() - written_) / 1000};
+        result.request = request_;
         if (recording())
             recordWait(std::nullopt, verdictOf(result.reject), result, true);
         lateSlot_ = -1;

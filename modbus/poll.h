@@ -35,7 +35,8 @@ struct SlotResult {
     std::uint8_t exceptionCode = 0;
     qint64 responseMicros = 0; // request written to reply complete
     int values = 0;            // Valid: registers the reply carried
-    // Valid: what was asked, and the values in register order.
+    // What was asked of the slave (every outcome that sent a request); Valid: the values in
+    // register order, for whoever shows them.
     ReadRequest request{};
     std::vector<std::uint16_t> registers{};
 };
@@ -47,8 +48,6 @@ struct PollBinding {
     std::function<QString()> startText;
     std::function<QString()> countText;
     std::function<void(int slot, SlotColour)> setColour;
-    // Row 1 holds the first register of the block; rows past the grid fail and are skipped.
-    std::function<bool(int row, int slot, const QString &text)> setCell;
 };
 
 // One pass of a link over its four slave slots, one request at a time. The poll is in one phase

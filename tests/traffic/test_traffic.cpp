@@ -75,12 +75,9 @@ FrameRecord exception(int slave, std::uint8_t code) {
 
 // Slot 0 alone, slave 2, the start-up register block.
 PollBinding startUpBinding() {
-    return {[](int slot) { return slot == 0; },
-            [](int) { return QStringLiteral("2"); },
-            [] { return QStringLiteral("1139"); },
-            [] { return QStringLiteral("12"); },
-            [](int, SlotColour) {},
-            [](int, int, const QString &) { return true; }};
+    return {[](int slot) { return slot == 0; }, [](int) { return QStringLiteral("2"); },
+            [] { return QStringLiteral("1139"); }, [] { return QStringLiteral("12"); },
+            [](int, SlotColour) {}};
 }
 
 // Link 0: slave 2 answers, slave 60 answers with an exception; link 1: slave 9 stays silent.
