@@ -1,6 +1,7 @@
 #include "diagnostics.h"
 
 #include "readinggrid.h"
+#include "slotdescription.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -54,7 +55,7 @@ void Diagnostics::markStale(int link, int slot, int freshRows) {
 void Diagnostics::showTooltips(int link, int slot) {
     const Link &l = links_[link];
     const QString text =
-        modbus::describeSlot(stats_[link][slot], l.ids[slot]->text(), l.boxes[slot]->isChecked());
+        describeSlot(stats_[link][slot], l.ids[slot]->text(), l.boxes[slot]->isChecked());
     l.boxes[slot]->setToolTip(text);
     if (QTableWidgetItem *header = grid_.item(0, l.firstColumn + slot))
         header->setToolTip(text);

@@ -3,7 +3,6 @@
 #include "poll.h"
 
 #include <QDateTime>
-#include <QString>
 
 namespace modbus {
 
@@ -38,8 +37,5 @@ void countSlot(SlotStats &stats, const SlotResult &result, const QDateTime &now)
 inline void countLate(SlotStats &stats) {
     ++stats.late;
 }
-
-// Several lines for a tooltip: what the slot asked of whom, and how it went.
-QString describeSlot(const SlotStats &stats, const QString &slaveText, bool enabled);
 
 } // namespace modbus

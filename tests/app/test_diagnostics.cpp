@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "portkeeper.h"
 #include "readinggrid.h"
+#include "slotdescription.h"
 #include "slotstats.h"
 #include "withcrc.h"
 
@@ -119,6 +120,7 @@ private slots:
         QTest::newRow("exception") << modbus::SlotResult{SlotOutcome::Exception, {}, 2};
         QTest::newRow("silent") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::NoBytes};
         QTest::newRow("bad crc") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::BadCrc};
+        QTest::newRow("line busy") << modbus::SlotResult{SlotOutcome::LineBusy};
     }
     void everyFailureStartsFailingSince() {
         QFETCH(modbus::SlotResult, failure);
@@ -129,6 +131,10 @@ private slots:
         QCOMPARE(s.failingSince, t0.addSecs(1));
         modbus::countSlot(s, failure, t0.addSecs(2)); // the first failure stays the start
         QCOMPARE(s.failingSince, t0.addSecs(1));
+        if (failure.outcome == modbus::SlotOutcome::LineBusy) { // counted, though nothing was sent
+            QCOMPARE(s.requests, 1u);
+            QVERIFY(describeSlot(s, "2", true).contains("Line busy: 2 (no request sent)"));
+        }
         modbus::countSlot(s, {modbus::SlotOutcome::Valid}, t0.addSecs(3));
         QVERIFY(!s.failingSince.isValid());
     }
