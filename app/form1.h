@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 
 #include <QString>
+#include <QTimer> // Timer1 and Timer2 are used through the window
 #include <QWidget>
 #include <array>
 #include <optional>
@@ -15,7 +16,6 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 class BrowserPane;
 class Diagnostics;
 class PortKeeper;

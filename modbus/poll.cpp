@@ -55,6 +55,7 @@ bool LinkPoll::start() {
 }
 
 void LinkPoll::cancel() {
+    late_.clear(-1); // nothing more is recorded either
     enter(Phase::Idle);
 }
 
