@@ -405,8 +405,11 @@ void LinkPoll::flushLate() {
     if (late_.isEmpty())
         return;
     if (recording()) {
-        const int slave = lateSlot_ >= 0 ? lateRequest_.slave : std::uint8_t(late_.bytes()[0]);
-        records_.input(late_, 0, late_.bytes().size(), FrameVerdict::Late, {lateSlot_, slave});
+        // Bytes no slot has asked for since its time-out are noise.
+        const bool late = lateSlot_ >= 0;
+        const int slave = late ? lateRequest_.slave : std::uint8_t(late_.bytes()[0]);
+        records_.input(late_, 0, late_.bytes().size(),
+                       late ? FrameVerdict::Late : FrameVerdict::Noise, {lateSlot_, slave});
     }
     late_.clear(-1);
 }
