@@ -43,7 +43,7 @@ LinkPoll::LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent, 
     qRegisterMetaType<modbus::FrameRecord>();
     connect(alarm_, &clk::Alarm::timeout, this, &LinkPoll::onAlarm);
     connect(&port_, &SerialTransport::dataReceived, this, &LinkPoll::onData);
-    connect(&port_, &SerialTransport::closed, this, &LinkPoll::onPortClosed);
+    connect(&port_, &SerialTransport::closed, this, &LinkPoll::advance);
 }
 
 bool LinkPoll::start() {
@@ -99,57 +99,82 @@ void LinkPoll::arm() {
         alarm_->startAt(due);
 }
 
-// Where every phase with a deadline ends. An alarm left over from an earlier phase, or one the
-// phase has moved past since, finds its deadline not reached and is set again.
-void LinkPoll::onAlarm() {
-    pullWaiting(); // bytes the port holds but has not announced may end the phase first
-    const qint64 due = deadline();
-    if (due < 0)
-        return;
+// The one place a phase ends: at its deadline, on bytes that complete it, or on the port closing.
+// Whatever calls it, only the current phase's own conditions count, so an alarm left over from
+// an earlier phase does nothing but set the alarm for this one.
+void LinkPoll::advance() {
     const qint64 now = clock_.now();
-    if (now < due)
-        return arm();
+    const bool open = port_.isOpen();
     switch (phase_) {
     case Phase::Idle:
-        return flushLate();
+        if (!late_.isEmpty() && now >= quietAt())
+            flushLate();
+        break;
     case Phase::NextSlot:
         return nextSlot();
     case Phase::Guard:
+        if (!open)
+            return finishSlot({SlotOutcome::PortClosed});
+        if (now < guardUntil_)
+            break;
         guardUntil_ = -1;
         return enter(Phase::AwaitingQuiet);
     case Phase::AwaitingQuiet:
-        return now >= quietAt() ? send() : endLineBusy();
-    case Phase::AwaitingReply:
-        return endRejected(now >= written_ + nanosOf(timeoutMs_));
+        if (!open)
+            return finishSlot({SlotOutcome::PortClosed});
+        if (now >= quietAt())
+            return send();
+        if (now >= phaseStart_ + nanosOf(timeoutMs_))
+            return endLineBusy();
+        break;
+    case Phase::AwaitingReply: {
+        if (!open)
+            return endRejected(WaitEnd::PortClosed); // nothing more can come
+        const ReplyCheck check = checkReply(replyBytes(), request_);
+        if (check.status != ReplyStatus::Incomplete)
+            return endReply(check);
+        if (now >= written_ + nanosOf(timeoutMs_))
+            return endRejected(WaitEnd::TimedOut);
+        if (const qint64 early = earlyEndAt(); early >= 0 && now >= early)
+            return endRejected(WaitEnd::Early);
+        break;
     }
+    }
+    arm();
+}
+
+void LinkPoll::onAlarm() {
+    pullWaiting(); // bytes the port holds but has not announced may end the phase first
+    advance();
 }
 
 void LinkPoll::nextSlot() {
-    while (phase_ != Phase::Idle && ++slot_ < slotCount) {
+    while (++slot_ < slotCount) {
+        std::optional<SlotOutcome> skipped;
         if (!binding_.slotEnabled(slot_)) {
-            report({SlotOutcome::Disabled});
-            continue;
+            skipped = SlotOutcome::Disabled;
+        } else {
+            binding_.setColour(slot_, SlotColour::Polling);
+            if (!slotRequest())
+                skipped = SlotOutcome::NotSent;
+            else if (!port_.isOpen())
+                skipped = SlotOutcome::PortClosed;
         }
-        binding_.setColour(slot_, SlotColour::Polling);
-        if (!slotRequest()) {
-            report({SlotOutcome::NotSent});
-            continue;
-        }
-        if (!port_.isOpen()) {
-            report({SlotOutcome::PortClosed});
-            continue;
-        }
-        return enter(guardUntil_ > clock_.now() ? Phase::Guard : Phase::AwaitingQuiet);
+        if (!skipped)
+            return enter(guardUntil_ > clock_.now() ? Phase::Guard : Phase::AwaitingQuiet);
+        if (!reported({*skipped}))
+            return;
     }
-    if (phase_ == Phase::Idle)
-        return; // cancelled meanwhile
     for (int slot = 0; slot < slotCount; ++slot)
         binding_.setColour(slot, SlotColour::Idle);
     enter(Phase::Idle);
     emit finished();
 }
 
-void LinkPoll::report(const SlotResult &result) {
+// Tells the window how the slot's turn ended; false when the pass moved on or was cancelled
+// meanwhile (a handler closed the port, or the window went), so the caller goes no further.
+bool LinkPoll::reported(const SlotResult &result) {
+    const int slot = slot_;
     switch (result.outcome) {
     case SlotOutcome::Disabled:
     case SlotOutcome::PortClosed:
@@ -158,13 +183,14 @@ void LinkPoll::report(const SlotResult &result) {
     default:
         binding_.setColour(slot_, SlotColour::TimedOut);
     }
-    emit slotFinished(slot_, result);
+    emit slotFinished(slot, result);
+    return phase_ == Phase::NextSlot && slot_ == slot;
 }
 
 void LinkPoll::finishSlot(const SlotResult &result) {
     enter(Phase::NextSlot); // bytes that come while the window is told are no one's reply
-    report(result);
-    nextSlot();
+    if (reported(result))
+        nextSlot();
 }
 
 qint64 LinkPoll::quietAt() const {
@@ -258,10 +284,7 @@ void LinkPoll::takeReply(const QByteArray &piece, qint64 now) {
     input_.keepLast(receiveLimit);
     lastInput_ = now;
     settled_ = false;
-    const ReplyCheck check = checkReply(replyBytes(), request_);
-    if (check.status == ReplyStatus::Incomplete)
-        return arm(); // the early end may have come nearer or moved on
-    endReply(check);
+    advance();
 }
 
 void LinkPoll::takeLate(const QByteArray &piece, qint64 now) {
@@ -273,7 +296,7 @@ void LinkPoll::takeLate(const QByteArray &piece, qint64 now) {
     settled_ = lateSlot_ >= 0 && endsWithFrame(late_.bytes(), lateRequest_);
     if (lateSlot_ >= 0)
         learnLate(now);
-    arm();
+    advance();
 }
 
 // The slot that timed out last answered after all, its last byte seen at `at`.
@@ -307,8 +330,10 @@ void LinkPoll::endReply(const ReplyCheck &check) {
     finishSlot(result);
 }
 
-// The wait ends without a reply: at the time-out, or early on bytes that cannot become one.
-void LinkPoll::endRejected(bool timedOut) {
+// The wait ends without a reply: at the time-out, early on bytes that cannot become one, or with
+// the port.
+void LinkPoll::endRejected(WaitEnd end) {
+    const bool timedOut = end != WaitEnd::Early;
     if (const qsizetype late = lateFrameEnd(); late > 0)
         learnLate(input_.arrival(late - 1));
     const qint64 now = clock_.now();
@@ -318,13 +343,13 @@ void LinkPoll::endRejected(bool timedOut) {
     result.request = request_;
     const bool shaped = endsWithReplyShape(rest, request_);
     if (recording()) {
-        const qsizetype end = input_.bytes().size();
+        const qsizetype size = input_.bytes().size();
         const auto span = shaped && !timedOut
-                              ? std::optional(Span{end - replyLength(request_.count), end})
+                              ? std::optional(Span{size - replyLength(request_.count), size})
                               : std::nullopt;
         recordWait(span, verdictOf(result.reject), result, timedOut);
     }
-    if (timedOut) {
+    if (end == WaitEnd::TimedOut) {
         // A reply may still be on its way: its bytes are late, and the line gets a guard.
         lateSlot_ = slot_;
         lateRequest_ = request_;
@@ -349,27 +374,6 @@ void LinkPoll::endLineBusy() {
         records_.mark(FrameVerdict::LineBusy, now, lastInput_ < 0 ? -1 : now - lastInput_,
                       {slot_, slave}, (now - phaseStart_) / 1000);
     finishSlot({SlotOutcome::LineBusy});
-}
-
-void LinkPoll::onPortClosed() {
-    switch (phase_) {
-    case Phase::AwaitingReply: {
-        // Nothing more can come: the request stays unanswered.
-        SlotResult result{SlotOutcome::NoReply, classifyRejected(replyBytes(), request_), 0,
-                          (clock_.now() - written_) / 1000};
-        result.request = request_;
-        if (recording())
-            recordWait(std::nullopt, verdictOf(result.reject), result, true);
-        lateSlot_ = -1;
-        return finishSlot(result);
-    }
-    case Phase::Guard:
-    case Phase::AwaitingQuiet:
-        return finishSlot({SlotOutcome::PortClosed});
-    case Phase::Idle:
-    case Phase::NextSlot:
-        return;
-    }
 }
 
 bool LinkPoll::recording() const {

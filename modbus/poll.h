@@ -51,8 +51,9 @@ struct PollBinding {
 };
 
 // One pass of a link over its four slave slots, one request at a time. The poll is in one phase
-// at a time; each phase has one deadline, kept on one alarm, and ends in onAlarm() or on data
-// that completes it. Nothing here blocks or waits in a loop. POLL.md draws the phases.
+// at a time; each phase has one deadline, kept on one alarm, and ends in advance() only, whether
+// the alarm, bytes or the port closing call it. Nothing here blocks or waits in a loop. POLL.md
+// draws the phases.
 class LinkPoll : public QObject {
     Q_OBJECT
 public:
@@ -94,18 +95,19 @@ private:
     void enter(Phase phase);
     qint64 deadline() const;
     void arm();
+    void advance();
     void onAlarm();
     void onData();
-    void onPortClosed();
 
     void nextSlot();
     void send();
     void takeReply(const QByteArray &piece, qint64 now);
     void takeLate(const QByteArray &piece, qint64 now);
     void endReply(const ReplyCheck &check);
-    void endRejected(bool timedOut);
+    enum class WaitEnd { TimedOut, Early, PortClosed };
+    void endRejected(WaitEnd end);
     void endLineBusy();
-    void report(const SlotResult &result);
+    bool reported(const SlotResult &result);
     void finishSlot(const SlotResult &result);
     void learnLate(qint64 at);
 

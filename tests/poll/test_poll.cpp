@@ -343,17 +343,33 @@ private slots:
         QCOMPARE(std::uint8_t(port->writes.at(1)[5]), 2);
     }
 
+    // The port fails under slot 0's wait, or is closed by a handler told of slot 0's reply.
+    void portClosingUnderAWaitEndsIt_data() {
+        QTest::addColumn<bool>("byHandler");
+        QTest::newRow("under the wait") << false;
+        QTest::newRow("by a handler") << true;
+    }
     void portClosingUnderAWaitEndsIt() {
+        QFETCH(bool, byHandler);
         window.enabled = {true, true, true, true};
         poll->setReplyTimeout(10000);
-        port->onWrite = [this](const QByteArray &) {
+        port->onWrite = [&](const QByteArray &r) {
+            if (byHandler)
+                return feedAfter(20 * ms, replyTo(r));
             clock->after(20 * ms, [this] { port->fail("device gone"); });
         };
+        QList<int> turns;
+        connect(poll, &LinkPoll::slotFinished, this, [&](int slot, const SlotResult &) {
+            turns << slot;
+            if (byHandler)
+                port->close();
+        });
         const qint64 begin = clock->now();
         QVERIFY(runPass());
         QCOMPARE(clock->now() - begin, 20 * ms);
-        QCOMPARE(port->writes.size(), 1); // the later slots find the port closed
-        QCOMPARE(window.coloursOf(0).at(1), SlotColour::TimedOut);
+        QCOMPARE(port->writes.size(), 1);     // the later slots find the port closed
+        QCOMPARE(turns, (QList{0, 1, 2, 3})); // each told once
+        QCOMPARE(window.coloursOf(0).at(1), byHandler ? SlotColour::Idle : SlotColour::TimedOut);
     }
 
     void onePassAtATime() {
