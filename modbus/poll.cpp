@@ -294,9 +294,21 @@ void LinkPoll::takeLate(const QByteArray &piece, qint64 now) {
     late_.keepLast(receiveLimit);
     lastInput_ = now;
     settled_ = lateSlot_ >= 0 && endsWithFrame(late_.bytes(), lateRequest_);
-    if (lateSlot_ >= 0)
+    if (lateOwned())
         learnLate(now);
     advance();
+}
+
+// The bytes held since the last time-out hold the start of a reply from the slave that timed out:
+// its late answer, not line noise that would teach its guard nothing.
+bool LinkPoll::lateOwned() const {
+    if (lateSlot_ < 0)
+        return false;
+    const QByteArray &b = late_.bytes();
+    for (qsizetype i = 0; i + 1 < b.size(); ++i)
+        if (std::uint8_t(b[i]) == lateRequest_.slave && (std::uint8_t(b[i + 1]) & 0x7F) == 0x03)
+            return true;
+    return false;
 }
 
 // The slot that timed out last answered after all, its last byte seen at `at`.
@@ -409,11 +421,12 @@ void LinkPoll::flushLate() {
     if (late_.isEmpty())
         return;
     if (recording()) {
-        // Bytes no slot has asked for since its time-out are noise.
-        const bool late = lateSlot_ >= 0;
+        // Bytes that are no timed-out slave's reply are noise.
+        const bool late = lateOwned();
         const int slave = late ? lateRequest_.slave : std::uint8_t(late_.bytes()[0]);
         records_.input(late_, 0, late_.bytes().size(),
-                       late ? FrameVerdict::Late : FrameVerdict::Noise, {lateSlot_, slave});
+                       late ? FrameVerdict::Late : FrameVerdict::Noise,
+                       {late ? lateSlot_ : -1, slave});
     }
     late_.clear(-1);
 }

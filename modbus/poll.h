@@ -109,6 +109,7 @@ private:
     void endLineBusy();
     bool reported(const SlotResult &result);
     void finishSlot(const SlotResult &result);
+    bool lateOwned() const;
     void learnLate(qint64 at);
 
     std::optional<ReadRequest> slotRequest() const;

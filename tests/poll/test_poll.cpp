@@ -446,6 +446,10 @@ private slots:
         // Part of a reply, 30 ms late: nothing says when it ends, so the line gets longer.
         QTest::newRow("late fragment") << QByteArray() << good.first(10) << 30 << true << settle
                                        << QStringLiteral("Request TimeOut Late Request Valid");
+        // Noise after a time-out is no late reply: slave 2 is not counted late for it.
+        QTest::newRow("noise after the time-out")
+            << QByteArray() << QByteArray(10, char(0xFF)) << 30 << true << settle
+            << QStringLiteral("Request TimeOut Noise Request Valid");
     }
     void nextRequestWaitsForAQuietLine() {
         QFETCH(QByteArray, answer);
@@ -484,7 +488,7 @@ private slots:
         } else {
             QVERIFY(slot0Micros < testTimeoutMs * 1000 / 2);
         }
-        QCOMPARE(lateReplies.size(), late.isEmpty() ? 0 : 1);
+        QCOMPARE(lateReplies.size(), late.startsWith(char(2)) ? 1 : 0);
         QCOMPARE(this->verdicts(), verdicts);
         QCOMPARE(records.back().slot, 1);
         QCOMPARE(records.back().registers, 12);
