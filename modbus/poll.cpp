@@ -194,6 +194,8 @@ void LinkPoll::finishSlot(const SlotResult &result) {
 }
 
 qint64 LinkPoll::quietAt() const {
+    if (lastInput_ < 0 && requestEnd_ < 0) // a line never heard: it is listened to first
+        return phaseStart_ + timing_.interFrame.count();
     const auto after = [](qint64 at, nanoseconds d) { return at < 0 ? 0 : at + d.count(); };
     return std::max(after(lastInput_, settled_ ? timing_.interFrame : timing_.settle),
                     after(requestEnd_, timing_.interFrame));
