@@ -38,9 +38,9 @@ public:
     void startAt(qint64 nanos) override {
         // Zero would disarm: a moment already past becomes the earliest one there is.
         nanos = std::max<qint64>(nanos, 1);
-        itimerspec spec{};
-        spec.it_value = {time_t(nanos / 1'000'000'000), long(nanos % 1'000'000'000)};
-        active_ = ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr) == 0;
+        itimerspec at{};
+        at.it_value = {time_t(nanos / 1'000'000'000), long(nanos % 1'000'000'000)};
+        active_ = ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &at, nullptr) == 0;
     }
     void stop() override {
         active_ = false;

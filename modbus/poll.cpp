@@ -8,8 +8,9 @@ namespace modbus {
 namespace {
 // Far more than any reply; bytes past it are line noise and only the newest are kept.
 constexpr qsizetype receiveLimit = 2048;
-// A guard learned from late replies stays within this many plain guards.
-constexpr int guardGrowth = 4;
+// A guard learned from late replies stays within this many plain guards; a reply later still is
+// recognised as late where it lands.
+constexpr int guardGrowth = 2;
 
 FrameVerdict verdictOf(RejectReason reason) {
     switch (reason) {
@@ -214,7 +215,11 @@ qint64 LinkPoll::earlyEndAt() const {
 
 qint64 LinkPoll::guardFor(int slot) const {
     const qint64 plain = timing_.guard.count();
-    return std::clamp(lateness_[std::size_t(slot)] + plain, plain, guardGrowth * plain);
+    // Until the slave's last late reply was seen whole, with the allowance for a later one that
+    // the plain guard gives.
+    const qint64 learned =
+        lateness_[std::size_t(slot)] + (lateReplyWindow + timing_.interFrame).count();
+    return std::clamp(learned, plain, guardGrowth * plain);
 }
 
 std::optional<ReadRequest> LinkPoll::slotRequest() const {
