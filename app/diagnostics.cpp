@@ -1,6 +1,7 @@
 #include "diagnostics.h"
 
 #include "readinggrid.h"
+#include "slotdescription.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -56,7 +57,7 @@ void Diagnostics::showTooltips(int link, int slot) {
     const modbus::SlotStats &stats = stats_[link][slot];
     // The counts name the slave they came from, which the box may no longer hold.
     const QString slave = stats.slave >= 0 ? QString::number(stats.slave) : l.ids[slot]->text();
-    const QString text = modbus::describeSlot(stats, slave, l.boxes[slot]->isChecked());
+    const QString text = describeSlot(stats, slave, l.boxes[slot]->isChecked());
     l.boxes[slot]->setToolTip(text);
     if (QTableWidgetItem *header = grid_.item(0, l.firstColumn + slot))
         header->setToolTip(text);

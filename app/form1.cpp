@@ -94,7 +94,8 @@ Form1::Form1(std::array<SerialTransport *, 2> ports, Form1Options options, QWidg
     , csvPath_(options.csvPath.isEmpty() ? snapshotFilePath() : options.csvPath)
     , portRetryUnitMs_(options.portRetryUnitMs)
     , server_(serverAddress())
-    , serverProblem_(serverAddressProblem(server_)) {
+    , serverProblem_(serverAddressProblem(server_))
+    , clock_(options.clock ? *options.clock : clk::systemClock()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -168,12 +169,14 @@ void Form1::createControls() {
         auto *timer = new QTimer(this);
         timer->setObjectName(QString::fromLatin1(name));
         timer->setInterval(interval);
-        timer->setTimerType(Qt::PreciseTimer); // the cycle pause is 500 ms, not 475 to 525
+        timer->setTimerType(Qt::PreciseTimer); // one second is one second, not 0.95 to 1.05
         return timer;
     };
     Timer1 = makeTimer("Timer1", 0); // never started: it has no work
     Timer2 = makeTimer("Timer2", 1000);
-    Timer3 = makeTimer("Timer3", 500);
+    Timer3 = new clk::Timer(clock_, this);
+    Timer3->setObjectName(QStringLiteral("Timer3"));
+    Timer3->setInterval(500);
 }
 
 void Form1::createLinkControls(int link) {
@@ -239,11 +242,14 @@ modbus::LinkPoll *Form1::createPoll(int link, SerialTransport &port) {
         [boxes](int slot, modbus::SlotColour colour) {
             setBackColour(boxes[slot], slotColour(colour));
         },
-        [this, firstColumn](int row, int slot, const QString &text) {
-            return tabel->setCellText(row, firstColumn + slot, text);
-        },
     };
-    auto *poll = new modbus::LinkPoll(port, std::move(binding), this);
+    auto *poll = new modbus::LinkPoll(port, std::move(binding), this, clock_);
+    // The poll reports the values; the grid shows them.
+    connect(poll, &modbus::LinkPoll::slotFinished, this,
+            [this, firstColumn](int slot, const modbus::SlotResult &result) {
+                if (result.outcome == modbus::SlotOutcome::Valid)
+                    showValues(*tabel, firstColumn + slot, result.registers);
+            });
     poll->setObjectName(link == 0 ? QStringLiteral("poll0") : QStringLiteral("poll1"));
     return poll;
 }
@@ -267,7 +273,7 @@ void Form1::wire() {
     connect(cmdAuto, &QPushButton::clicked, scan_, &scan::ScanControl::testEnablerClicked);
     connect(PBScan, &QPushButton::clicked, scan_, &scan::ScanControl::scanSwitchClicked);
     connect(Timer2, &QTimer::timeout, scan_, &scan::ScanControl::startTimerTicked);
-    connect(Timer3, &QTimer::timeout, this, &Form1::Autoscan);
+    connect(Timer3, &clk::Timer::timeout, this, &Form1::Autoscan);
     wireDiagnostics();
     for (int link = 0; link < 2; ++link) {
         // The address column and the headers name what was read, not what the boxes say now.

@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 
 #include <QString>
+#include <QTimer> // Timer1 and Timer2 are used through the window
 #include <QWidget>
 #include <array>
 #include <optional>
@@ -16,7 +17,6 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 class BrowserPane;
 class Diagnostics;
 class PortKeeper;
@@ -41,7 +41,8 @@ struct Form1Options {
     int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
     scan::WriteFunction writeSnapshot = {}; // empty: the real file write
     int snapshotStuckMs = scan::SnapshotWriter::defaultStuckMs;
-    int portRetryUnitMs = 1000; // the step of the back-off on which closed ports are tried
+    int portRetryUnitMs = 1000;  // the step of the back-off on which closed ports are tried
+    clk::Clock *clock = nullptr; // of the polls and the cycle; null: the system's
 };
 
 // The station's one window. It holds the controls under their own names and wires them to the
@@ -79,7 +80,8 @@ public:
     QPushButton *Command5, *Command1, *Command2, *Command3, *Command4;
     FractionProgressBar *ProgressBar1;
     BrowserPane *WebBrowser1;
-    QTimer *Timer1, *Timer2, *Timer3;
+    QTimer *Timer1, *Timer2;
+    clk::Timer *Timer3; // the cycle's pause, on the station's clock
     SerialTransport *MSComm, *MSComm1;
 
     modbus::LinkPoll *poll(int link) const { return polls_[link]; }
@@ -140,4 +142,5 @@ private:
     std::optional<QString> serverProblem_;
     traffic::Traffic *traffic_ = nullptr;
     traffic::TrafficWindow *trafficWindow_ = nullptr; // made when first asked for
+    clk::Clock &clock_;
 };

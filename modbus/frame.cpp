@@ -88,6 +88,14 @@ bool endsWithGarbledReply(QByteArrayView received, const ReadRequest &request) {
            byteAt(frame, 2) == 2 * request.count && !crcMatches(frame);
 }
 
+bool endsWithReplyShape(QByteArrayView received, const ReadRequest &request) {
+    const int length = replyLength(request.count);
+    if (received.size() < length || 2 * request.count > 0xFF)
+        return false;
+    const QByteArrayView frame = received.last(length);
+    return byteAt(frame, 1) == readHoldingRegisters && byteAt(frame, 2) == 2 * request.count;
+}
+
 RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request) {
     if (received.isEmpty())
         return RejectReason::NoBytes;

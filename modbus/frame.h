@@ -59,12 +59,11 @@ qsizetype echoLength(QByteArrayView received, QByteArrayView request);
 // and length) whose check bytes are wrong: the reply, garbled, once the line stays quiet.
 bool endsWithGarbledReply(QByteArrayView received, const ReadRequest &request);
 
+// The bytes end in a frame of the reply's shape (function 3, the right byte count and length),
+// whatever its slave and check bytes: where such a frame ends is known.
+bool endsWithReplyShape(QByteArrayView received, const ReadRequest &request);
+
 // For a wait that ended without a reply: what the received bytes looked like.
 RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request);
-
-// The text a register value is shown with: one blank, then the decimal digits.
-inline QString cellText(std::uint16_t value) {
-    return u' ' + QString::number(value);
-}
 
 } // namespace modbus

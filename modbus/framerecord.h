@@ -19,6 +19,7 @@ enum class FrameVerdict {
     Late,        // arrived after its slot's time-out, or with no request outstanding
     Echo,        // the station's own request read back (two-wire adapters echo)
     TimeOut,     // no reply within the time-out: a record without bytes
+    LineBusy,    // the line never went quiet, so no request went out: a record without bytes
     Link,        // no frame: the link's port opened, failed or closed; the note says which
 };
 

@@ -2,10 +2,15 @@
 
 #include "transport.h"
 
+#include <QMetaMethod>
+
 namespace modbus {
 namespace {
 // Far more than any reply; bytes past it are line noise and only the newest are kept.
 constexpr qsizetype receiveLimit = 2048;
+// A guard learned from late replies stays within this many plain guards; a reply later still is
+// recognised as late where it lands.
+constexpr int guardGrowth = 2;
 
 FrameVerdict verdictOf(RejectReason reason) {
     switch (reason) {
@@ -28,107 +33,193 @@ bool endsWithFrame(QByteArrayView bytes, const ReadRequest &request) {
 
 } // namespace
 
-LinkPoll::LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent)
+LinkPoll::LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent, clk::Clock &clock)
     : QObject(parent)
     , port_(port)
     , binding_(std::move(binding))
+    , clock_(clock)
+    , alarm_(clock.alarm(this))
+    , records_(clock, [this](const FrameRecord &r) { emit frame(r); })
     , timing_(lineTiming(port.lineSettings())) {
     qRegisterMetaType<modbus::FrameRecord>();
-    kick_.setSingleShot(true);
-    kick_.setInterval(0);
-    connect(&kick_, &QTimer::timeout, this, &LinkPoll::nextSlot);
-    timeout_.setSingleShot(true);
-    timeout_.setTimerType(Qt::PreciseTimer);
-    connect(&timeout_, &QTimer::timeout, this, &LinkPoll::onTimeout);
-    quiet_.setSingleShot(true);
-    quiet_.setTimerType(Qt::PreciseTimer);
-    connect(&quiet_, &QTimer::timeout, this, &LinkPoll::onQuiet);
+    connect(alarm_, &clk::Alarm::timeout, this, &LinkPoll::onAlarm);
     connect(&port_, &SerialTransport::dataReceived, this, &LinkPoll::onData);
-    // A port that closes under a wait ends it at once, as a time-out.
-    connect(&port_, &SerialTransport::closed, this, &LinkPoll::onTimeout);
+    connect(&port_, &SerialTransport::closed, this, &LinkPoll::advance);
 }
 
 bool LinkPoll::start() {
-    if (running_)
+    if (isRunning())
         return false;
-    running_ = true;
     slot_ = -1;
-    kick_.start();
+    enter(Phase::NextSlot); // its deadline is now: the pass starts from the event loop
     return true;
 }
 
 void LinkPoll::cancel() {
-    running_ = false;
-    waiting_ = false;
-    sendPending_ = false;
-    kick_.stop();
-    timeout_.stop();
-    quiet_.stop();
+    late_.clear(-1); // nothing more is recorded either
+    enter(Phase::Idle);
+}
+
+qint64 LinkPoll::passBoundNanos() const {
+    return slotCount * (2 * nanosOf(timeoutMs_) + guardGrowth * timing_.guard.count());
+}
+
+// The one place the phase changes; the alarm follows it.
+void LinkPoll::enter(Phase phase) {
+    phase_ = phase;
+    phaseStart_ = clock_.now();
+    arm();
+}
+
+qint64 LinkPoll::deadline() const {
+    switch (phase_) {
+    case Phase::Idle:
+        // Bytes between passes are recorded once the line is quiet after them.
+        return late_.isEmpty() ? -1 : quietAt();
+    case Phase::NextSlot:
+        return phaseStart_;
+    case Phase::Guard:
+        return guardUntil_;
+    case Phase::AwaitingQuiet:
+        // A line that never goes quiet costs the slot one reply time-out, no more.
+        return std::min(quietAt(), phaseStart_ + nanosOf(timeoutMs_));
+    case Phase::AwaitingReply: {
+        const qint64 due = written_ + nanosOf(timeoutMs_);
+        const qint64 early = earlyEndAt();
+        return early < 0 ? due : std::min(due, early);
+    }
+    }
+    return -1;
+}
+
+void LinkPoll::arm() {
+    const qint64 due = deadline();
+    if (due < 0)
+        alarm_->stop();
+    else
+        alarm_->startAt(due);
+}
+
+// The one place a phase ends: at its deadline, on bytes that complete it, or on the port closing.
+// Whatever calls it, only the current phase's own conditions count, so an alarm left over from
+// an earlier phase does nothing but set the alarm for this one.
+void LinkPoll::advance() {
+    const qint64 now = clock_.now();
+    const bool open = port_.isOpen();
+    switch (phase_) {
+    case Phase::Idle:
+        if (!late_.isEmpty() && now >= quietAt())
+            flushLate();
+        break;
+    case Phase::NextSlot:
+        return nextSlot();
+    case Phase::Guard:
+        if (!open)
+            return finishSlot({SlotOutcome::PortClosed});
+        if (now < guardUntil_)
+            break;
+        guardUntil_ = -1;
+        return enter(Phase::AwaitingQuiet);
+    case Phase::AwaitingQuiet:
+        if (!open)
+            return finishSlot({SlotOutcome::PortClosed});
+        if (now >= quietAt())
+            return send();
+        if (now >= phaseStart_ + nanosOf(timeoutMs_))
+            return endLineBusy();
+        break;
+    case Phase::AwaitingReply: {
+        if (!open)
+            return endRejected(WaitEnd::PortClosed); // nothing more can come
+        const ReplyCheck check = checkReply(replyBytes(), request_);
+        if (check.status != ReplyStatus::Incomplete)
+            return endReply(check);
+        if (now >= written_ + nanosOf(timeoutMs_))
+            return endRejected(WaitEnd::TimedOut);
+        if (const qint64 early = earlyEndAt(); early >= 0 && now >= early)
+            return endRejected(WaitEnd::Early);
+        break;
+    }
+    }
+    arm();
+}
+
+void LinkPoll::onAlarm() {
+    pullWaiting(); // bytes the port holds but has not announced may end the phase first
+    advance();
 }
 
 void LinkPoll::nextSlot() {
-    while (running_ && ++slot_ < slotCount) {
+    while (++slot_ < slotCount) {
+        std::optional<SlotOutcome> skipped;
         if (!binding_.slotEnabled(slot_)) {
-            emit slotFinished(slot_, {SlotOutcome::Disabled});
-            continue;
+            skipped = SlotOutcome::Disabled;
+        } else {
+            binding_.setColour(slot_, SlotColour::Polling);
+            if (!slotRequest())
+                skipped = SlotOutcome::NotSent;
+            else if (!port_.isOpen())
+                skipped = SlotOutcome::PortClosed;
         }
-        binding_.setColour(slot_, SlotColour::Polling);
-        if (!slotRequest()) {
-            binding_.setColour(slot_, SlotColour::TimedOut);
-            emit slotFinished(slot_, {SlotOutcome::NotSent});
-            continue;
-        }
-        if (!port_.isOpen()) {
-            emit slotFinished(slot_, {SlotOutcome::PortClosed});
-            continue;
-        }
-        sendPending_ = true;
-        onQuiet();
-        return;
+        if (!skipped)
+            return enter(guardUntil_ > clock_.now() ? Phase::Guard : Phase::AwaitingQuiet);
+        if (!reported({*skipped}))
+            return;
     }
-    if (!running_)
-        return;
     for (int slot = 0; slot < slotCount; ++slot)
         binding_.setColour(slot, SlotColour::Idle);
-    running_ = false;
+    enter(Phase::Idle);
     emit finished();
 }
 
-qint64 LinkPoll::quietAt() const {
-    const auto after = [](qint64 at, nanoseconds d) { return at < 0 ? at : at + d.count(); };
-    return std::max({after(lastInput_, settled_ ? timing_.interFrame : timing_.settle),
-                     after(requestEnd_, timing_.interFrame), guardUntil_});
-}
-
-void LinkPoll::armQuiet(qint64 nanos) {
-    // Rounded up: the timer counts whole milliseconds and must not fire early.
-    quiet_.start(int((std::max<qint64>(nanos, 0) + 999'999) / 1'000'000));
-}
-
-void LinkPoll::onQuiet() {
-    pullWaiting();
-    const qint64 now = monotonicNanos();
-    if (waiting_) {
-        // A complete frame of the reply's shape with wrong check bytes, and the line quiet since.
-        if (!endsWithGarbledReply(replyBytes(), request_))
-            return;
-        const qint64 due = lastInput_ + timing_.interFrame.count();
-        if (now < due)
-            return armQuiet(due - now);
-        const qsizetype end = input_.bytes().size();
-        const SlotResult result{SlotOutcome::NoReply, RejectReason::BadCrc, 0,
-                                clock_.nsecsElapsed() / 1000};
-        if (recording())
-            recordWait(Span{end - replyLength(request_.count), end}, FrameVerdict::BadCrc, result);
-        endWait(result, true);
-        return;
+// Tells the window how the slot's turn ended; false when the pass moved on or was cancelled
+// meanwhile (a handler closed the port, or the window went), so the caller goes no further.
+bool LinkPoll::reported(const SlotResult &result) {
+    const int slot = slot_;
+    switch (result.outcome) {
+    case SlotOutcome::Disabled:
+    case SlotOutcome::PortClosed:
+    case SlotOutcome::Valid:
+        break;
+    default:
+        binding_.setColour(slot_, SlotColour::TimedOut);
     }
-    const qint64 due = quietAt();
-    if (now < due)
-        return armQuiet(due - now);
-    flushLate();
-    if (sendPending_)
-        send();
+    emit slotFinished(slot, result);
+    return phase_ == Phase::NextSlot && slot_ == slot;
+}
+
+void LinkPoll::finishSlot(const SlotResult &result) {
+    enter(Phase::NextSlot); // bytes that come while the window is told are no one's reply
+    if (reported(result))
+        nextSlot();
+}
+
+qint64 LinkPoll::quietAt() const {
+    if (lastInput_ < 0 && requestEnd_ < 0) // a line never heard: it is listened to first
+        return phaseStart_ + timing_.interFrame.count();
+    const auto after = [](qint64 at, nanoseconds d) { return at < 0 ? 0 : at + d.count(); };
+    return std::max(after(lastInput_, settled_ ? timing_.interFrame : timing_.settle),
+                    after(requestEnd_, timing_.interFrame));
+}
+
+// A wait that holds at least a reply's length of bytes that are not the reply ends once the line
+// has been quiet after them: the inter-frame silence after a frame of the reply's shape (its end
+// is known), the settle time after anything else. -1 while that does not apply.
+qint64 LinkPoll::earlyEndAt() const {
+    const QByteArrayView rest = replyBytes();
+    if (rest.size() < replyLength(request_.count))
+        return -1;
+    return lastInput_ +
+           (endsWithReplyShape(rest, request_) ? timing_.interFrame : timing_.settle).count();
+}
+
+qint64 LinkPoll::guardFor(int slot) const {
+    const qint64 plain = timing_.guard.count();
+    // Until the slave's last late reply was seen whole, with the allowance for a later one that
+    // the plain guard gives.
+    const qint64 learned =
+        lateness_[std::size_t(slot)] + (lateReplyWindow + timing_.interFrame).count();
+    return std::clamp(learned, plain, guardGrowth * plain);
 }
 
 std::optional<ReadRequest> LinkPoll::slotRequest() const {
@@ -137,45 +228,49 @@ std::optional<ReadRequest> LinkPoll::slotRequest() const {
 }
 
 void LinkPoll::send() {
-    sendPending_ = false;
     // The texts as they stand when the request goes out: edits made while the line settled count.
     const auto request = slotRequest();
-    if (!request)
-        binding_.setColour(slot_, SlotColour::TimedOut);
-    if (!request || !port_.isOpen()) {
-        emit slotFinished(slot_, {request ? SlotOutcome::PortClosed : SlotOutcome::NotSent});
-        nextSlot();
-        return;
-    }
+    if (!request || !port_.isOpen())
+        return finishSlot({request ? SlotOutcome::PortClosed : SlotOutcome::NotSent});
+    flushLate();
     request_ = *request;
     sent_ = requestFrame(request_);
-    const qint64 now = monotonicNanos();
+    const qint64 now = clock_.now();
     if (recording()) {
-        FrameRecord r = record(FrameVerdict::Request, now);
-        r.direction = FrameDirection::Out;
-        r.bytes = sent_;
         const qint64 before = std::max(lastInput_, requestEnd_);
-        r.silenceMicros = before < 0 ? -1 : (now - before) / 1000;
-        emit frame(r);
+        records_.request(sent_, now, before < 0 ? -1 : now - before, {slot_, request_.slave});
     }
     requestEnd_ = now + timing_.frame(sent_.size()).count();
     input_.clear(requestEnd_);
-    lateSlot_ = -1;
-    waiting_ = true;
-    clock_.start();
-    timeout_.start(timeoutMs_);
+    written_ = now;
+    const int slot = slot_;
+    enter(Phase::AwaitingReply);
     port_.write(sent_);
-    emit requestSent(slot_);
+    emit requestSent(slot);
 }
 
 void LinkPoll::pullWaiting() {
-    // Bytes the port holds but has not announced yet.
     if (port_.isOpen() && port_.bytesWaiting() > 0)
         onData();
 }
 
+// Where a whole late reply of the slot that timed out before ends in this wait's bytes, or 0.
+// The same request from the same slave cannot be told apart, so it is never passed over.
+qsizetype LinkPoll::lateFrameEnd() const {
+    if (lateSlot_ < 0 || lateRequest_ == request_)
+        return 0;
+    const qsizetype echo = echoLength(input_.bytes(), sent_);
+    const ReplyCheck late = checkReply(QByteArrayView(input_.bytes()).sliced(echo), lateRequest_);
+    return late.status == ReplyStatus::Incomplete ? 0 : echo + late.at + late.length;
+}
+
+// Where the bytes that may be this slot's reply begin: past an echo and a late reply.
+qsizetype LinkPoll::ownFrom() const {
+    return std::max(echoLength(input_.bytes(), sent_), lateFrameEnd());
+}
+
 QByteArrayView LinkPoll::replyBytes() const {
-    return QByteArrayView(input_.bytes()).sliced(echoLength(input_.bytes(), sent_));
+    return QByteArrayView(input_.bytes()).sliced(ownFrom());
 }
 
 void LinkPoll::onData() {
@@ -184,40 +279,19 @@ void LinkPoll::onData() {
     const QByteArray piece = port_.readAll();
     if (piece.isEmpty())
         return;
-    const qint64 now = monotonicNanos();
-    if (!waiting_)
-        return takeLate(piece, now);
+    const qint64 now = clock_.now();
+    if (phase_ == Phase::AwaitingReply)
+        takeReply(piece, now);
+    else
+        takeLate(piece, now);
+}
+
+void LinkPoll::takeReply(const QByteArray &piece, qint64 now) {
     input_.add(piece, now);
     input_.keepLast(receiveLimit);
     lastInput_ = now;
     settled_ = false;
-    const QByteArrayView rest = replyBytes();
-    const ReplyCheck check = checkReply(rest, request_);
-    if (check.status == ReplyStatus::Incomplete) {
-        if (endsWithGarbledReply(rest, request_))
-            armQuiet(timing_.interFrame.count());
-        return;
-    }
-    const qint64 micros = clock_.nsecsElapsed() / 1000;
-    const qsizetype from = input_.bytes().size() - rest.size() + check.at;
-    const qsizetype to = from + check.length;
-    const bool settled = to == input_.bytes().size();
-    if (check.status == ReplyStatus::Exception) {
-        const SlotResult result{SlotOutcome::Exception, RejectReason::None, check.exceptionCode,
-                                micros};
-        if (recording())
-            recordWait(Span{from, to}, FrameVerdict::Exception, result);
-        endWait(result, settled);
-        return;
-    }
-    for (int r = 0; r < request_.count; ++r)
-        binding_.setCell(r + 1, slot_, cellText(check.values[std::size_t(r)]));
-    SlotResult result{SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)};
-    result.request = request_;
-    result.registers = std::move(check.values);
-    if (recording())
-        recordWait(Span{from, to}, FrameVerdict::Valid, result);
-    endWait(result, settled);
+    advance();
 }
 
 void LinkPoll::takeLate(const QByteArray &piece, qint64 now) {
@@ -227,44 +301,141 @@ void LinkPoll::takeLate(const QByteArray &piece, qint64 now) {
     late_.keepLast(receiveLimit);
     lastInput_ = now;
     settled_ = lateSlot_ >= 0 && endsWithFrame(late_.bytes(), lateRequest_);
-    if (lateSlot_ >= 0 && !lateCounted_) {
+    if (lateOwned())
+        learnLate(now);
+    advance();
+}
+
+// The bytes held since the last time-out hold the start of a reply from the slave that timed out:
+// its late answer, not line noise that would teach its guard nothing.
+bool LinkPoll::lateOwned() const {
+    if (lateSlot_ < 0)
+        return false;
+    const QByteArray &b = late_.bytes();
+    for (qsizetype i = 0; i + 1 < b.size(); ++i)
+        if (std::uint8_t(b[i]) == lateRequest_.slave && (std::uint8_t(b[i + 1]) & 0x7F) == 0x03)
+            return true;
+    return false;
+}
+
+// The slot that timed out last answered after all, its last byte seen at `at`.
+void LinkPoll::learnLate(qint64 at) {
+    lateness_[std::size_t(lateSlot_)] = std::max<qint64>(0, at - timedOutAt_);
+    if (!lateCounted_) {
         lateCounted_ = true;
         emit lateReply(lateSlot_);
     }
-    if (!quiet_.isActive())
-        armQuiet(quietAt() - now);
 }
 
-void LinkPoll::onTimeout() {
-    if (!waiting_)
-        return;
-    // A reply that arrived just before the deadline may not have been announced yet.
-    pullWaiting();
-    if (!waiting_)
-        return;
-    const QByteArrayView rest = replyBytes();
-    const SlotResult result{SlotOutcome::NoReply, classifyRejected(rest, request_), 0,
-                            clock_.nsecsElapsed() / 1000};
-    if (recording())
-        recordWait(std::nullopt, verdictOf(result.reject), result);
-    // A reply may still be on its way: its bytes are late, and the line gets a guard.
-    lateSlot_ = slot_;
-    lateRequest_ = request_;
-    lateCounted_ = false;
-    guardUntil_ = monotonicNanos() + timing_.guard.count();
-    endWait(result, rest.isEmpty());
-}
-
-void LinkPoll::endWait(SlotResult result, bool settled) {
-    waiting_ = false;
-    settled_ = settled;
-    timeout_.stop();
-    quiet_.stop();
-    if (result.outcome != SlotOutcome::Valid)
-        binding_.setColour(slot_, SlotColour::TimedOut);
+void LinkPoll::endReply(const ReplyCheck &check) {
+    if (const qsizetype late = lateFrameEnd(); late > 0)
+        learnLate(input_.arrival(late - 1));
+    const qsizetype from = ownFrom() + check.at;
+    const qsizetype to = from + check.length;
+    const qint64 micros = (clock_.now() - written_) / 1000;
+    settled_ = to == input_.bytes().size();
+    SlotResult result{SlotOutcome::Exception, RejectReason::None, check.exceptionCode, micros};
+    if (check.status == ReplyStatus::Valid) {
+        result = {SlotOutcome::Valid, RejectReason::None, 0, micros, int(request_.count)};
+        result.registers = check.values;
+    }
     result.request = request_;
-    emit slotFinished(slot_, result);
-    nextSlot();
+    if (recording())
+        recordWait(Span{from, to},
+                   result.outcome == SlotOutcome::Valid ? FrameVerdict::Valid
+                                                        : FrameVerdict::Exception,
+                   result, false);
+    lateSlot_ = -1;
+    finishSlot(result);
+}
+
+// The wait ends without a reply: at the time-out, early on bytes that cannot become one, or with
+// the port.
+void LinkPoll::endRejected(WaitEnd end) {
+    const bool timedOut = end != WaitEnd::Early;
+    if (const qsizetype late = lateFrameEnd(); late > 0)
+        learnLate(input_.arrival(late - 1));
+    const qint64 now = clock_.now();
+    const QByteArrayView rest = replyBytes();
+    SlotResult result{SlotOutcome::NoReply, classifyRejected(rest, request_), 0,
+                      (now - written_) / 1000};
+    result.request = request_;
+    const bool shaped = endsWithReplyShape(rest, request_);
+    if (recording()) {
+        const qsizetype size = input_.bytes().size();
+        const auto span = shaped && !timedOut
+                              ? std::optional(Span{size - replyLength(request_.count), size})
+                              : std::nullopt;
+        recordWait(span, verdictOf(result.reject), result, timedOut);
+    }
+    if (end == WaitEnd::TimedOut) {
+        // A reply may still be on its way: its bytes are late, and the line gets a guard.
+        lateSlot_ = slot_;
+        lateRequest_ = request_;
+        lateCounted_ = false;
+        timedOutAt_ = now;
+        guardUntil_ = now + guardFor(slot_);
+        settled_ = rest.isEmpty();
+    } else {
+        lateSlot_ = -1;
+        settled_ = shaped;
+    }
+    finishSlot(result);
+}
+
+// The line stayed busy for as long as a reply may take: no request goes out on it.
+void LinkPoll::endLineBusy() {
+    const qint64 now = clock_.now();
+    const auto request = slotRequest();
+    const int slave = request ? request->slave : -1;
+    flushLate();
+    if (recording())
+        records_.mark(FrameVerdict::LineBusy, now, lastInput_ < 0 ? -1 : now - lastInput_,
+                      {slot_, slave}, (now - phaseStart_) / 1000);
+    finishSlot({SlotOutcome::LineBusy});
+}
+
+bool LinkPoll::recording() const {
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&LinkPoll::frame);
+    return isSignalConnected(signal);
+}
+
+void LinkPoll::recordWait(std::optional<Span> reply, FrameVerdict verdict, const SlotResult &result,
+                          bool timedOut) {
+    const PollRecords::Who who{slot_, request_.slave};
+    const qsizetype echo = echoLength(input_.bytes(), sent_);
+    const qsizetype own = ownFrom();
+    const qsizetype size = input_.bytes().size();
+    records_.input(input_, 0, echo, FrameVerdict::Echo, who);
+    records_.input(input_, echo, own, FrameVerdict::Late, {lateSlot_, lateRequest_.slave});
+    if (reply) {
+        const auto [from, to] = *reply;
+        records_.input(input_, own, from, FrameVerdict::Noise, who);
+        records_.input(input_, from, to, verdict, who, result.values, result.responseMicros,
+                       result.exceptionCode);
+        records_.input(input_, to, size, FrameVerdict::Noise, who);
+    } else {
+        records_.input(input_, own, size, verdict, who); // whatever came was rejected
+    }
+    if (timedOut) {
+        const qint64 now = clock_.now();
+        records_.mark(FrameVerdict::TimeOut, now, now - std::max(lastInput_, requestEnd_), who,
+                      result.responseMicros);
+    }
+}
+
+void LinkPoll::flushLate() {
+    if (late_.isEmpty())
+        return;
+    if (recording()) {
+        // Bytes that are no timed-out slave's reply are noise.
+        const bool late = lateOwned();
+        const int slave = late ? lateRequest_.slave : std::uint8_t(late_.bytes()[0]);
+        records_.input(late_, 0, late_.bytes().size(),
+                       late ? FrameVerdict::Late : FrameVerdict::Noise,
+                       {late ? lateSlot_ : -1, slave});
+    }
+    late_.clear(-1);
 }
 
 } // namespace modbus

@@ -1,13 +1,14 @@
 #pragma once
 
 #include "arrivals.h"
+#include "clock.h"
 #include "frame.h"
 #include "framerecord.h"
 #include "linetiming.h"
+#include "pollrecords.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -25,6 +26,7 @@ enum class SlotOutcome {
     Valid,      // values written
     Exception,  // the slave answered with an exception
     NoReply,    // nothing usable within the time-out
+    LineBusy,   // the line never went quiet: nothing sent
 };
 
 struct SlotResult {
@@ -34,7 +36,7 @@ struct SlotResult {
     qint64 responseMicros = 0; // request written to reply complete
     int values = 0;            // Valid: registers the reply carried
     // What was asked of the slave (every outcome that sent a request); Valid: the values in
-    // register order.
+    // register order, for whoever shows them.
     ReadRequest request{};
     std::vector<std::uint16_t> registers{};
 };
@@ -46,28 +48,39 @@ struct PollBinding {
     std::function<QString()> startText;
     std::function<QString()> countText;
     std::function<void(int slot, SlotColour)> setColour;
-    // Row 1 holds the first register of the block; rows past the grid fail and are skipped.
-    std::function<bool(int row, int slot, const QString &text)> setCell;
 };
 
-// One pass of a link over its four slave slots, one request at a time, driven by the port's data
-// signal and single-shot timers: nothing here blocks or waits in a loop. A request goes out only
-// once the line has been quiet long enough for every slave to see where it begins.
+// One pass of a link over its four slave slots, one request at a time. The poll is in one phase
+// at a time; each phase has one deadline, kept on one alarm, and ends in advance() only, whether
+// the alarm, bytes or the port closing call it. Nothing here blocks or waits in a loop. POLL.md
+// draws the phases.
 class LinkPoll : public QObject {
     Q_OBJECT
 public:
     static constexpr int slotCount = 4;
     static constexpr int defaultTimeoutMs = 500;
 
-    LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent = nullptr);
+    enum class Phase {
+        Idle,          // no pass under way
+        NextSlot,      // the next slot's turn is chosen (a pass starts here, from the event loop)
+        Guard,         // after a time-out the line stays free for a late reply
+        AwaitingQuiet, // a request waits for a quiet line
+        AwaitingReply, // the request is out
+    };
+
+    LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent = nullptr,
+             clk::Clock &clock = clk::systemClock());
 
     // Starts a pass from the event loop; a pass already under way is left alone and false
     // returned.
     bool start();
-    bool isRunning() const { return running_; }
+    bool isRunning() const { return phase_ != Phase::Idle; }
+    Phase phase() const { return phase_; }
     // Ends a pass without touching the window again (the window is going away).
     void cancel();
     void setReplyTimeout(int ms) { timeoutMs_ = ms; }
+    // The longest a pass can last, whatever the line does.
+    qint64 passBoundNanos() const;
 
 signals:
     void requestSent(int slot);
@@ -79,47 +92,61 @@ signals:
     void frame(const modbus::FrameRecord &record);
 
 private:
-    void nextSlot();
+    void enter(Phase phase);
+    qint64 deadline() const;
+    void arm();
+    void advance();
+    void onAlarm();
     void onData();
-    void onTimeout();
-    void onQuiet();
-    std::optional<ReadRequest> slotRequest() const;
+
+    void nextSlot();
     void send();
+    void takeReply(const QByteArray &piece, qint64 now);
     void takeLate(const QByteArray &piece, qint64 now);
+    void endReply(const ReplyCheck &check);
+    enum class WaitEnd { TimedOut, Early, PortClosed };
+    void endRejected(WaitEnd end);
+    void endLineBusy();
+    bool reported(const SlotResult &result);
+    void finishSlot(const SlotResult &result);
+    bool lateOwned() const;
+    void learnLate(qint64 at);
+
+    std::optional<ReadRequest> slotRequest() const;
     void pullWaiting();
+    qsizetype lateFrameEnd() const;
+    qsizetype ownFrom() const;
     QByteArrayView replyBytes() const;
     qint64 quietAt() const;
-    void armQuiet(qint64 nanos);
-    void endWait(SlotResult result, bool settled);
+    qint64 earlyEndAt() const;
+    qint64 guardFor(int slot) const;
+    qint64 nanosOf(int ms) const { return qint64(ms) * 1'000'000; }
 
     bool recording() const;
-    FrameRecord record(FrameVerdict verdict, qint64 nanos) const;
-    void recordInput(const Arrivals &in, qsizetype from, qsizetype to, FrameVerdict verdict,
-                     int slot, int slave, const SlotResult *result = nullptr);
     using Span = std::pair<qsizetype, qsizetype>; // bytes from..to of this wait's input
-    void recordWait(std::optional<Span> reply, FrameVerdict verdict, const SlotResult &result);
+    void recordWait(std::optional<Span> reply, FrameVerdict verdict, const SlotResult &result,
+                    bool timedOut);
     void flushLate();
 
     SerialTransport &port_;
     PollBinding binding_;
-    QTimer kick_; // starts a pass from the event loop, so start() never finishes inside itself
-    QTimer timeout_;
-    QTimer quiet_; // when the line should have gone quiet: a request may go, a garbled reply ends
-    QElapsedTimer clock_;
+    clk::Clock &clock_;
+    clk::Alarm *alarm_;
+    PollRecords records_;
     LineTiming timing_;
     int timeoutMs_ = defaultTimeoutMs;
-    bool running_ = false;
-    bool waiting_ = false;
-    bool sendPending_ = false;
+
+    Phase phase_ = Phase::Idle;
+    qint64 phaseStart_ = 0;
     int slot_ = -1;
     ReadRequest request_;
     QByteArray sent_;
-    Arrivals input_; // this wait's bytes
+    qint64 written_ = -1; // the request was handed to the port
+    Arrivals input_;      // this wait's bytes
 
-    // The line, on the monotonic clock in nanoseconds.
+    // The line.
     qint64 lastInput_ = -1;  // last byte received, whatever it was
     qint64 requestEnd_ = -1; // the last request left the wire
-    qint64 guardUntil_ = -1; // after a time-out
     bool settled_ = true;    // the last bytes received ended a frame of known length
 
     // Bytes with no request outstanding; they belong to the slot that timed out last, if any.
@@ -127,6 +154,10 @@ private:
     int lateSlot_ = -1;
     ReadRequest lateRequest_;
     bool lateCounted_ = false;
+    qint64 timedOutAt_ = -1; // when the late slot's wait ended
+    qint64 guardUntil_ = -1;
+    // Per slot: how long after its time-out the last byte of its latest late reply came.
+    std::array<qint64, slotCount> lateness_{};
 };
 
 } // namespace modbus

@@ -3,7 +3,6 @@
 #include "poll.h"
 
 #include <QDateTime>
-#include <QString>
 
 namespace modbus {
 
@@ -19,6 +18,7 @@ struct SlotStats {
     quint64 wrongLength = 0;
     quint64 garbage = 0;
     quint64 exceptions = 0;
+    quint64 lineBusy = 0; // turns the line never went quiet for: nothing sent
     std::uint8_t lastExceptionCode = 0;
     qint64 lastResponseMicros = -1;
     qint64 totalResponseMicros = 0;
@@ -39,8 +39,5 @@ void countSlot(SlotStats &stats, const SlotResult &result, const QDateTime &now)
 inline void countLate(SlotStats &stats) {
     ++stats.late;
 }
-
-// Several lines for a tooltip: what the slot asked of whom, and how it went.
-QString describeSlot(const SlotStats &stats, const QString &slaveText, bool enabled);
 
 } // namespace modbus

@@ -1,5 +1,6 @@
 #include "scancontrol.h"
 
+#include "clock.h"
 #include "poll.h"
 
 #include <QPushButton>

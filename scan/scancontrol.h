@@ -8,6 +8,10 @@
 class QPushButton;
 class QTimer;
 
+namespace clk {
+class Timer;
+}
+
 namespace modbus {
 class LinkPoll;
 }
@@ -25,7 +29,7 @@ struct ScanControls {
     std::array<QPushButton *, 2> modes{};      // cmd_auto, cmd_auto1: "Auto" or "Manual"
     QPushButton *testButton = nullptr;         // cmdTest
     QPushButton *testEnabler = nullptr;        // cmdAuto
-    QTimer *cycleTimer = nullptr;              // Timer3
+    clk::Timer *cycleTimer = nullptr;          // Timer3
     QTimer *startTimer = nullptr;              // Timer2
     std::array<modbus::LinkPoll *, 2> polls{}; // link 0, link 1
     std::function<void()> snapshot;

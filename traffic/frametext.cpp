@@ -28,6 +28,8 @@ QString verdictName(FrameVerdict verdict) {
         return QStringLiteral("echo");
     case FrameVerdict::TimeOut:
         return QStringLiteral("time-out");
+    case FrameVerdict::LineBusy:
+        return QStringLiteral("line busy");
     case FrameVerdict::Link:
         return QStringLiteral("link");
     }
@@ -76,6 +78,10 @@ QString verdictDetail(const modbus::FrameRecord &frame, qsizetype byteCount) {
     }
     case FrameVerdict::TimeOut:
         parts << QStringLiteral("no reply in %1 ms").arg(millis(frame.responseMicros));
+        break;
+    case FrameVerdict::LineBusy:
+        parts << QStringLiteral("no quiet line in %1 ms, nothing sent")
+                     .arg(millis(frame.responseMicros));
         break;
     case FrameVerdict::Link:
         return frame.note;

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "framerecord.h"
+#include "linetiming.h"
 
 #include <QString>
 
 namespace traffic {
 
-// The time of silence below which a frame may run into the one before: 3.5 characters, fixed at
-// 1.75 ms for every line faster than 19200 baud.
-constexpr qint64 interFrameMicros = 1750;
+// The time of silence below which a frame may run into the one before, on the station's lines.
+constexpr qint64 interFrameMicros = modbus::lineTiming(stationLine).interFrame.count() / 1000;
 
 inline bool silenceTooShort(const modbus::FrameRecord &frame) {
     return frame.silenceMicros >= 0 && frame.silenceMicros < interFrameMicros;

@@ -32,6 +32,7 @@ QColor verdictColour(FrameVerdict verdict) {
     case FrameVerdict::Echo:
         return QColor(0xEA, 0xEA, 0xEA);
     case FrameVerdict::TimeOut:
+    case FrameVerdict::LineBusy:
         return QColor(0xFF, 0xB4, 0xB4);
     case FrameVerdict::Link:
         return QColor(0xD0, 0xE8, 0xF0);
@@ -127,8 +128,8 @@ QVariant TrafficModel::data(const QModelIndex &index, int role) const {
     case Qt::ToolTipRole:
         if (shortSilence)
             return QStringLiteral("%1 ms of silence before this frame: under 3.5 characters "
-                                  "(1.75 ms), so a slave may read it as part of the frame before")
-                .arg(millis(f.silenceMicros));
+                                  "(%2 ms), so a slave may read it as part of the frame before")
+                .arg(millis(f.silenceMicros), QString::number(interFrameMicros / 1000.0));
         if (index.column() == Bytes)
             return hexBytes(f.bytes);
         if (index.column() == Verdict)

@@ -67,6 +67,15 @@ bool ReadingGrid::isCellStale(int row, int column) const {
     return inside(row, column) && item(row, column)->foreground().style() != Qt::NoBrush;
 }
 
+QString cellText(std::uint16_t value) {
+    return u' ' + QString::number(value);
+}
+
+void showValues(ReadingGrid &grid, int column, std::span<const std::uint16_t> values) {
+    for (std::size_t r = 0; r < values.size() && int(r) + 1 < ReadingGrid::rows; ++r)
+        grid.setCellText(int(r) + 1, column, cellText(values[r]));
+}
+
 void layoutGrid(ReadingGrid &grid, const QStringList &link0Ids, const QStringList &link1Ids,
                 const QString &startText, const QString &countText) {
     for (int c = 1; c < ReadingGrid::columns; ++c)

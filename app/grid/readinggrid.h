@@ -3,7 +3,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTableWidget>
+#include <cstdint>
 #include <optional>
+#include <span>
 
 // The reading grid: 15 rows by 12 columns, row 0 and column 0 fixed. Every cell holds a text.
 class ReadingGrid : public QTableWidget {
@@ -31,6 +33,13 @@ public:
 constexpr int firstSlotColumn(int link) {
     return link == 0 ? 3 : 7;
 }
+
+// The text a register value is shown with: one blank, then the decimal digits.
+QString cellText(std::uint16_t value);
+
+// A slot's register values into its column, the first register in row 1; rows past the grid are
+// skipped.
+void showValues(ReadingGrid &grid, int column, std::span<const std::uint16_t> values);
 
 // Widths, header row and address column, from the slave address texts of both links and the
 // register block's texts.

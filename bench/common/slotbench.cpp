@@ -16,19 +16,10 @@ SlotBenchResult runSlotBench(const SlotBenchSetup &setup) {
         return result;
     result.opened = true;
 
-    std::vector<QString> cells(std::size_t(setup.count.toInt()));
     modbus::PollBinding binding{
-        [](int slot) { return slot == 0; },
-        [&setup](int) { return setup.slave; },
-        [&setup] { return setup.start; },
-        [&setup] { return setup.count; },
+        [](int slot) { return slot == 0; }, [&setup](int) { return setup.slave; },
+        [&setup] { return setup.start; },   [&setup] { return setup.count; },
         [](int, modbus::SlotColour) {},
-        [&cells](int row, int, const QString &text) {
-            if (row < 1 || row > int(cells.size()))
-                return false;
-            cells[std::size_t(row - 1)] = text;
-            return true;
-        },
     };
     modbus::LinkPoll poll(port, std::move(binding));
     poll.setReplyTimeout(setup.replyTimeoutMs);
@@ -44,22 +35,21 @@ SlotBenchResult runSlotBench(const SlotBenchSetup &setup) {
             result.cycleMs.push_back(double(now - sentAt) / 1e6);
         sentAt = now;
     });
-    QObject::connect(&poll, &modbus::LinkPoll::slotFinished,
-                     [&](int slot, const modbus::SlotResult &r) {
-                         const qint64 now = clock.nsecsElapsed();
-                         if (slot != 0)
-                             return;
-                         ++turns;
-                         const bool cellsRight = r.outcome != modbus::SlotOutcome::Valid ||
-                                                 !setup.checkCells || setup.checkCells(cells);
-                         if (r.outcome == setup.expected && cellsRight) {
-                             result.turnMs.push_back(double(now - sentAt) / 1e6);
-                             result.stationMs.push_back(double(r.responseMicros) / 1e3);
-                         } else {
-                             ++result.unexpected;
-                         }
-                         std::fill(cells.begin(), cells.end(), QString());
-                     });
+    QObject::connect(
+        &poll, &modbus::LinkPoll::slotFinished, [&](int slot, const modbus::SlotResult &r) {
+            const qint64 now = clock.nsecsElapsed();
+            if (slot != 0)
+                return;
+            ++turns;
+            const bool valuesRight = r.outcome != modbus::SlotOutcome::Valid ||
+                                     !setup.checkValues || setup.checkValues(r.registers);
+            if (r.outcome == setup.expected && valuesRight) {
+                result.turnMs.push_back(double(now - sentAt) / 1e6);
+                result.stationMs.push_back(double(r.responseMicros) / 1e3);
+            } else {
+                ++result.unexpected;
+            }
+        });
     QObject::connect(&poll, &modbus::LinkPoll::finished, [&] {
         if (turns < setup.transactions)
             poll.start();

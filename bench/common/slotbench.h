@@ -18,8 +18,8 @@ struct SlotBenchSetup {
     int transactions = 1000;
     int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
     modbus::SlotOutcome expected = modbus::SlotOutcome::Valid;
-    // Valid turns: the cell texts written, rows 1.. in order; true when they are right.
-    std::function<bool(const std::vector<QString> &cells)> checkCells;
+    // Valid turns: the values reported, in register order; true when they are right.
+    std::function<bool(const std::vector<std::uint16_t> &values)> checkValues;
 };
 
 struct SlotBenchResult {

@@ -97,9 +97,9 @@ int main(int argc, char *argv[]) {
     const QString device = sim.portPattern().arg(5);
 
     bench::SlotBenchSetup setup;
-    setup.checkCells = [](const std::vector<QString> &cells) {
+    setup.checkValues = [](const std::vector<std::uint16_t> &values) {
         for (int r = 0; r < registerCount; ++r)
-            if (cells[std::size_t(r)] != modbus::cellText(staticValue(r)))
+            if (r >= int(values.size()) || values[std::size_t(r)] != staticValue(r))
                 return false;
         return true;
     };

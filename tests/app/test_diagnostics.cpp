@@ -4,6 +4,7 @@
 #include "form1.h"
 #include "portkeeper.h"
 #include "readinggrid.h"
+#include "slotdescription.h"
 #include "slotstats.h"
 #include "traffic.h"
 #include "withcrc.h"
@@ -125,6 +126,7 @@ private slots:
         QTest::newRow("exception") << modbus::SlotResult{SlotOutcome::Exception, {}, 2};
         QTest::newRow("silent") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::NoBytes};
         QTest::newRow("bad crc") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::BadCrc};
+        QTest::newRow("line busy") << modbus::SlotResult{SlotOutcome::LineBusy};
     }
     void everyFailureStartsFailingSince() {
         QFETCH(modbus::SlotResult, failure);
@@ -135,6 +137,10 @@ private slots:
         QCOMPARE(s.failingSince, t0.addSecs(1));
         modbus::countSlot(s, failure, t0.addSecs(2)); // the first failure stays the start
         QCOMPARE(s.failingSince, t0.addSecs(1));
+        if (failure.outcome == modbus::SlotOutcome::LineBusy) { // counted, though nothing was sent
+            QCOMPARE(s.requests, 1u);
+            QVERIFY(describeSlot(s, "2", true).contains("Line busy: 2 (no request sent)"));
+        }
         modbus::countSlot(s, {modbus::SlotOutcome::Valid}, t0.addSecs(3));
         QVERIFY(!s.failingSince.isValid());
     }
@@ -266,7 +272,7 @@ private slots:
             QVERIFY(!form->cmd_coneck->toolTip().contains("next try"));
         }
         const int opens = port0->opens;
-        QSignalSpy ticks(form->Timer3, &QTimer::timeout);
+        QSignalSpy ticks(form->Timer3, &clk::Timer::timeout);
         QVERIFY(ticks.wait(2000));
         QVERIFY(ticks.wait(2000));
         QCOMPARE(port0->opens, opens);
@@ -278,7 +284,7 @@ private slots:
         form->cmd_coneck->click(); // reopens by hand
         QVERIFY(!form->portKeeper(0)->isLost());
         form->cmd_coneck->click(); // and closes by hand
-        QSignalSpy ticks(form->Timer3, &QTimer::timeout);
+        QSignalSpy ticks(form->Timer3, &clk::Timer::timeout);
         QVERIFY(ticks.wait(2000));
         QVERIFY(!port0->isOpen());
     }

@@ -162,6 +162,13 @@ private slots:
         QVERIFY(!grid.setColumnWidthTwips(-1, 700));
         QCOMPARE(*grid.cellText(14, 11), QStringLiteral("x"));
         QCOMPARE(*grid.cellText(5, 5), QString());
+        // A slot's values: a blank, then the digits, from row 1; row 15 and on are skipped.
+        std::vector<std::uint16_t> values(15, 7);
+        values[0] = 1139, values[1] = 0, values[13] = 65535;
+        showValues(grid, 3, values);
+        QCOMPARE(*grid.cellText(1, 3), QStringLiteral(" 1139"));
+        QCOMPARE(*grid.cellText(2, 3), QStringLiteral(" 0"));
+        QCOMPARE(*grid.cellText(14, 3), QStringLiteral(" 65535"));
     }
 
     void controlsWhereTheyBelong() {

@@ -34,7 +34,7 @@ mkdir -p "$build/artifacts"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-sources=("$root/modbus/crc16.cpp" "$root/modbus/numbers.cpp" "$root/modbus/frame.cpp")
+sources=("$root/modbus/crc16.cpp" "$root/numbers/numbers.cpp" "$root/modbus/frame.cpp")
 status=0
 for target in reply numbers; do
     exe="$build/fuzz_$target"
@@ -42,7 +42,7 @@ for target in reply numbers; do
     # shellcheck disable=SC2086
     if ! "$cxx" -std=c++20 -g -O1 -Wall -Wextra -fPIC \
         -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-        $qt_cflags -I"$root/modbus" "$here/fuzz_$target.cpp" "${sources[@]}" $qt_libs \
+        $qt_cflags -I"$root/modbus" -I"$root/numbers" -I"$root/line" "$here/fuzz_$target.cpp" "${sources[@]}" $qt_libs \
         -o "$exe"; then
         echo "fuzz_$target: build failed" >&2
         exit 1

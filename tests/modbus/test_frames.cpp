@@ -196,12 +196,6 @@ private slots:
         QCOMPARE(checkReply(reply(2, many), ReadRequest{2, 0, 128}).status,
                  ReplyStatus::Incomplete);
     }
-
-    void cellTexts() {
-        QCOMPARE(cellText(1139), QStringLiteral(" 1139"));
-        QCOMPARE(cellText(0), QStringLiteral(" 0"));
-        QCOMPARE(cellText(65535), QStringLiteral(" 65535"));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestFrames)

@@ -1,12 +1,11 @@
+#include "fakeclock.h"
 #include "faketransport.h"
 #include "linetiming.h"
 #include "poll.h"
 #include "withcrc.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <cmath>
 #include <map>
 
@@ -42,25 +41,25 @@ struct Window {
     QStringList ids{"2", "60", "5", "6"};
     QString start = "1139";
     QString count = "12";
-    std::map<std::pair<int, int>, QString> cells; // (row, slot)
+    std::map<std::pair<int, int>, int> cells; // (row, slot): the values the poll reported
     std::vector<std::pair<int, SlotColour>> colours;
 
     PollBinding binding() {
-        return {[this](int slot) { return enabled[slot]; },
-                [this](int slot) { return ids[slot]; },
-                [this] { return start; },
-                [this] { return count; },
-                [this](int slot, SlotColour c) { colours.emplace_back(slot, c); },
-                [this](int row, int slot, const QString &text) {
-                    if (row > 14)
-                        return false;
-                    cells[{row, slot}] = text;
-                    return true;
-                }};
+        return {[this](int slot) { return enabled[slot]; }, [this](int slot) { return ids[slot]; },
+                [this] { return start; }, [this] { return count; },
+                [this](int slot, SlotColour c) { colours.emplace_back(slot, c); }};
     }
-    QString cell(int row, int slot) const {
+    // Shows each valid reply as the window does, register r in row r + 1.
+    void watch(LinkPoll *poll) {
+        QObject::connect(poll, &LinkPoll::slotFinished, poll,
+                         [this](int slot, const SlotResult &r) {
+                             for (std::size_t i = 0; i < r.registers.size(); ++i)
+                                 cells[{int(i) + 1, slot}] = r.registers[i];
+                         });
+    }
+    int cell(int row, int slot) const {
         const auto it = cells.find({row, slot});
-        return it == cells.end() ? QString() : it->second;
+        return it == cells.end() ? -1 : it->second;
     }
     bool has(int row, int slot) const { return cells.count({row, slot}) > 0; }
     std::vector<SlotColour> coloursOf(int slot) const {
@@ -73,11 +72,13 @@ struct Window {
 };
 
 constexpr int testTimeoutMs = 150;
+constexpr qint64 ms = FakeClock::ms;
 constexpr LineTiming line = lineTiming(stationLine);
 
 QString verdictName(FrameVerdict v) {
-    static const char *const names[] = {"Request",     "Valid", "Exception", "BadCrc", "WrongSlave",
-                                        "WrongLength", "Noise", "Late",      "Echo",   "TimeOut"};
+    static const char *const names[] = {"Request",    "Valid",       "Exception", "BadCrc",
+                                        "WrongSlave", "WrongLength", "Noise",     "Late",
+                                        "Echo",       "TimeOut",     "LineBusy"};
     return QString::fromLatin1(names[int(v)]);
 }
 
@@ -86,38 +87,53 @@ QString verdictName(FrameVerdict v) {
 class TestPoll : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<FakeClock> clock;
     FakeTransport *port = nullptr;
     Window window;
     LinkPoll *poll = nullptr;
+    std::vector<FrameRecord> records;
 
-    // Runs one pass and waits, bounded, for its end.
+    // Runs one pass on the fake clock; false when it does not end within its bound.
     bool runPass() {
         QSignalSpy done(poll, &LinkPoll::finished);
         if (!poll->start())
             return false;
-        return done.wait(5000);
+        return clock->runUntil([&] { return !done.isEmpty(); }, poll->passBoundNanos());
     }
     void answerAtOnce() {
         port->onWrite = [this](const QByteArray &r) { port->feed(replyTo(r)); };
     }
-    std::vector<FrameRecord> recordFrames() {
-        std::vector<FrameRecord> records;
+    void feedAfter(qint64 nanos, const QByteArray &bytes) {
+        clock->after(nanos, [this, bytes] { port->feed(bytes); });
+    }
+    void recordFrames() {
         connect(poll, &LinkPoll::frame, this,
-                [&records](const FrameRecord &r) { records.push_back(r); });
-        return records;
+                [this](const FrameRecord &r) { records.push_back(r); });
+    }
+    QString verdicts(bool inputOnly = false) const {
+        QStringList seen;
+        for (const FrameRecord &r : records)
+            if (!inputOnly || r.direction == FrameDirection::In)
+                seen << verdictName(r.verdict);
+        return seen.join(u' ');
     }
 
 private slots:
     void init() {
+        clock = std::make_unique<FakeClock>();
         port = new FakeTransport(this);
+        port->clock = clock.get();
         port->open();
         window = Window{};
-        poll = new LinkPoll(*port, window.binding(), this);
+        records.clear();
+        poll = new LinkPoll(*port, window.binding(), this, *clock);
+        window.watch(poll);
         poll->setReplyTimeout(testTimeoutMs);
     }
     void cleanup() {
         delete poll;
         delete port;
+        clock.reset(); // with whatever a test left on it
     }
 
     void startUpRequestFillsTwelveRows() {
@@ -125,12 +141,14 @@ private slots:
         port->onWrite = [this](const QByteArray &r) {
             const QByteArray reply = replyTo(r);
             for (char b : reply)
-                QTimer::singleShot(0, port, [this, b] { port->feed(QByteArray(1, b)); });
+                feedAfter(0, QByteArray(1, b));
         };
+        const qint64 begin = clock->now();
         QVERIFY(runPass());
         QCOMPARE(port->writes, QByteArrayList{QByteArray::fromHex("02030473000CB517")});
+        QCOMPARE(port->writeNanos[0] - begin, line.interFrame.count()); // a line never heard
         for (int r = 1; r <= 12; ++r)
-            QCOMPARE(window.cell(r, 0), u' ' + QString::number(served(2, 1138 + r)));
+            QCOMPARE(window.cell(r, 0), served(2, 1138 + r));
         QVERIFY(!window.has(13, 0));
         QCOMPARE(window.coloursOf(0), (std::vector{SlotColour::Polling, SlotColour::Idle}));
     }
@@ -141,9 +159,9 @@ private slots:
             port->feed(withCrc(QByteArray::fromHex("020306FFFF80000000")));
         };
         QVERIFY(runPass());
-        QCOMPARE(window.cell(1, 0), QStringLiteral(" 65535"));
-        QCOMPARE(window.cell(2, 0), QStringLiteral(" 32768"));
-        QCOMPARE(window.cell(3, 0), QStringLiteral(" 0"));
+        QCOMPARE(window.cell(1, 0), 65535);
+        QCOMPARE(window.cell(2, 0), 32768);
+        QCOMPARE(window.cell(3, 0), 0);
     }
 
     void allSlotsInTurnEachIntoItsColumn() {
@@ -152,8 +170,7 @@ private slots:
         QVERIFY(runPass());
         QCOMPARE(port->writes.size(), 4);
         for (int slot = 0; slot < 4; ++slot)
-            QCOMPARE(window.cell(1, slot),
-                     u' ' + QString::number(served(window.ids[slot].toInt(), 1139)));
+            QCOMPARE(window.cell(1, slot), served(window.ids[slot].toInt(), 1139));
         // At the end all four boxes are idle, the last four colours written.
         const std::vector last(window.colours.end() - 4, window.colours.end());
         for (int slot = 0; slot < 4; ++slot)
@@ -173,7 +190,7 @@ private slots:
         QVERIFY(runPass());
         QVERIFY(!window.has(1, 0));
         for (int r = 1; r <= 12; ++r)
-            QCOMPARE(window.cell(r, 1), u' ' + QString::number(served(60, 1138 + r)));
+            QCOMPARE(window.cell(r, 1), served(60, 1138 + r));
         QCOMPARE(window.coloursOf(0),
                  (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
     }
@@ -184,7 +201,7 @@ private slots:
         port->feedQuietly(withCrc(QByteArray::fromHex("0203020007")));
         port->onWrite = [this](const QByteArray &r) { port->feed(replyTo(r)); };
         QVERIFY(runPass());
-        QCOMPARE(window.cell(1, 0), u' ' + QString::number(served(2, 1139)));
+        QCOMPARE(window.cell(1, 0), served(2, 1139));
     }
 
     void exceptionEndsTheWaitAtOnceAndWritesNothing() {
@@ -192,10 +209,9 @@ private slots:
             port->feed(withCrc(QByteArray::fromHex("028302")));
         };
         QSignalSpy results(poll, &LinkPoll::slotFinished);
-        QElapsedTimer clock;
-        clock.start();
+        const qint64 begin = clock->now();
         QVERIFY(runPass());
-        QVERIFY(clock.elapsed() < testTimeoutMs);
+        QVERIFY(clock->now() - begin < testTimeoutMs * ms);
         QVERIFY(window.cells.empty());
         const auto result = results.at(0).at(1).value<SlotResult>();
         QCOMPARE(result.outcome, SlotOutcome::Exception);
@@ -207,13 +223,19 @@ private slots:
     void rejectedRepliesWriteNothing_data() {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("reason");
-        QTest::addColumn<bool>("endsEarly"); // a whole frame with bad check bytes, then quiet
+        QTest::addColumn<bool>("endsEarly"); // a reply's length of unusable bytes, then quiet
         QByteArray good = replyTo(QByteArray::fromHex("02030473000C"));
         QByteArray badCrc = good;
         badCrc[5] = char(badCrc[5] ^ 0x40);
         QTest::newRow("bad crc") << badCrc << int(RejectReason::BadCrc) << true;
+        // A whole frame of another slave, or a reply's length of noise: the wait ends once the
+        // line is quiet after it, wherever the noise sits.
         QTest::newRow("wrong slave") << replyTo(QByteArray::fromHex("05030473000C"))
-                                     << int(RejectReason::WrongSlave) << false;
+                                     << int(RejectReason::WrongSlave) << true;
+        QTest::newRow("bad crc, then noise")
+            << badCrc + QByteArray::fromHex("55") << int(RejectReason::BadCrc) << true;
+        QTest::newRow("wrong parity")
+            << QByteArray(40, char(0xA5)) << int(RejectReason::Garbage) << true;
         QTest::newRow("wrong byte count") << replyTo(QByteArray::fromHex("02030473000B"))
                                           << int(RejectReason::WrongLength) << false;
         QTest::newRow("short") << good.first(20) << int(RejectReason::WrongLength) << false;
@@ -231,13 +253,12 @@ private slots:
                 port->feed(reply);
         };
         QSignalSpy results(poll, &LinkPoll::slotFinished);
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(runPass());
+        const qint64 took = clock->now() - port->writeNanos.at(0);
         if (endsEarly)
-            QVERIFY(clock.elapsed() < testTimeoutMs / 2);
+            QVERIFY(took <= line.settle.count()); // quiet long enough after the last byte
         else
-            QVERIFY(clock.elapsed() >= testTimeoutMs - 5); // waited for the right reply to the end
+            QVERIFY(took >= testTimeoutMs * ms); // waited for the right reply to the end
         QVERIFY(window.cells.empty());
         const auto result = results.at(0).at(1).value<SlotResult>();
         QCOMPARE(result.outcome, SlotOutcome::NoReply);
@@ -255,12 +276,14 @@ private slots:
         QVERIFY(window.cells.empty());
     }
 
-    void rowsPastTheGridAreSkipped() {
+    // Rows past the grid are the window's to skip (test_window): the poll reports them all.
+    void registersPastTheGridAreReported() {
         window.count = "15";
         answerAtOnce();
         QVERIFY(runPass());
-        QCOMPARE(window.cell(14, 0), u' ' + QString::number(served(2, 1139 + 13)));
-        QVERIFY(!window.has(15, 0));
+        QCOMPARE(window.cell(14, 0), served(2, 1139 + 13));
+        QCOMPARE(window.cell(15, 0), served(2, 1139 + 14));
+        QVERIFY(!window.has(16, 0));
     }
 
     void disabledSlotsAndClosedPortSendNothing() {
@@ -283,24 +306,13 @@ private slots:
         QTest::addColumn<QString>("slave");
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("count");
-        QTest::newRow("slave letter") << "x"
-                                      << "1139"
-                                      << "12";
-        QTest::newRow("slave 300") << "300"
-                                   << "1139"
-                                   << "12";
-        QTest::newRow("slave empty") << ""
-                                     << "1139"
-                                     << "12";
-        QTest::newRow("start 70000") << "2"
-                                     << "70000"
-                                     << "12";
-        QTest::newRow("start -1") << "2"
-                                  << "-1"
-                                  << "12";
-        QTest::newRow("count 300") << "2"
-                                   << "1139"
-                                   << "300";
+        for (auto [row, slave, start, count] : {std::array{"slave letter", "x", "1139", "12"},
+                                                {"slave 300", "300", "1139", "12"},
+                                                {"slave empty", "", "1139", "12"},
+                                                {"start 70000", "2", "70000", "12"},
+                                                {"start -1", "2", "-1", "12"},
+                                                {"count 300", "2", "1139", "300"}})
+            QTest::newRow(row) << QString(slave) << QString(start) << QString(count);
     }
     void textsThatFormNoRequestSendNothing() {
         QFETCH(QString, slave);
@@ -332,18 +344,32 @@ private slots:
         QCOMPARE(std::uint8_t(port->writes.at(1)[5]), 2);
     }
 
+    // The port fails under slot 0's wait, or is closed by a handler told of slot 0's reply.
+    void portClosingUnderAWaitEndsIt_data() {
+        QTest::addColumn<bool>("byHandler");
+        QTest::newRow("under the wait") << false;
+        QTest::newRow("by a handler") << true;
+    }
     void portClosingUnderAWaitEndsIt() {
+        QFETCH(bool, byHandler);
         window.enabled = {true, true, true, true};
         poll->setReplyTimeout(10000);
-        port->onWrite = [this](const QByteArray &) {
-            QTimer::singleShot(20, port, [this] { port->fail("device gone"); });
+        port->onWrite = [&](const QByteArray &r) {
+            if (byHandler)
+                return feedAfter(20 * ms, replyTo(r));
+            clock->after(20 * ms, [this] { port->fail("device gone"); });
         };
-        QElapsedTimer clock;
-        clock.start();
+        QList<int> turns;
+        connect(poll, &LinkPoll::slotFinished, this, [&](int slot, const SlotResult &) {
+            turns << slot;
+            if (byHandler)
+                port->close();
+        });
         QVERIFY(runPass());
-        QVERIFY(clock.elapsed() < 2000);
-        QCOMPARE(port->writes.size(), 1); // the later slots find the port closed
-        QCOMPARE(window.coloursOf(0).at(1), SlotColour::TimedOut);
+        QCOMPARE(clock->now() - port->writeNanos.at(0), 20 * ms);
+        QCOMPARE(port->writes.size(), 1);     // the later slots find the port closed
+        QCOMPARE(turns, (QList{0, 1, 2, 3})); // each told once
+        QCOMPARE(window.coloursOf(0).at(1), byHandler ? SlotColour::Idle : SlotColour::TimedOut);
     }
 
     void onePassAtATime() {
@@ -352,7 +378,7 @@ private slots:
         port->onWrite = [&](const QByteArray &r) {
             most = std::max(most, ++outstanding);
             QVERIFY(!poll->start()); // a "Test" click while the link polls
-            QTimer::singleShot(10, port, [&, r] {
+            clock->after(10 * ms, [&, r] {
                 --outstanding;
                 port->feed(replyTo(r));
             });
@@ -366,7 +392,7 @@ private slots:
         // The reply is in the port but its announcement has not been delivered yet.
         port->onWrite = [this](const QByteArray &r) { port->feedQuietly(replyTo(r)); };
         QVERIFY(runPass());
-        QCOMPARE(window.cell(1, 0), u' ' + QString::number(served(2, 1139)));
+        QCOMPARE(window.cell(1, 0), served(2, 1139));
     }
 
     // Slot 0 (slave 2) answers as the row says, slot 1 (slave 60) at once.
@@ -411,8 +437,8 @@ private slots:
         QTest::newRow("bad crc ends early") << garbled << QByteArray() << -1 << false << gap
                                             << QStringLiteral("Request BadCrc Request Valid");
         QTest::newRow("wrong slave")
-            << replyTo(QByteArray::fromHex("05030473000C")) << QByteArray() << -1 << true << settle
-            << QStringLiteral("Request WrongSlave TimeOut Request Valid");
+            << replyTo(QByteArray::fromHex("05030473000C")) << QByteArray() << -1 << false << gap
+            << QStringLiteral("Request WrongSlave Request Valid");
         QTest::newRow("time-out") << QByteArray() << QByteArray() << -1 << true << gap
                                   << QStringLiteral("Request TimeOut Request Valid");
         QTest::newRow("late reply") << QByteArray() << good << 10 << true << gap
@@ -420,6 +446,10 @@ private slots:
         // Part of a reply, 30 ms late: nothing says when it ends, so the line gets longer.
         QTest::newRow("late fragment") << QByteArray() << good.first(10) << 30 << true << settle
                                        << QStringLiteral("Request TimeOut Late Request Valid");
+        // Noise after a time-out is no late reply: slave 2 is not counted late for it.
+        QTest::newRow("noise after the time-out")
+            << QByteArray() << QByteArray(10, char(0xFF)) << 30 << true << settle
+            << QStringLiteral("Request TimeOut Noise Request Valid");
     }
     void nextRequestWaitsForAQuietLine() {
         QFETCH(QByteArray, answer);
@@ -431,39 +461,35 @@ private slots:
         window.enabled = {true, true, false, false};
         port->onWrite = [&](const QByteArray &r) {
             if (r[0] == char(60))
-                return port->feed(replyTo(r));
+                return feedAfter(2 * ms, replyTo(r));
             // Slave 2 answers once the request has left the wire, as on a real line: the
             // silence then runs from its reply, not from the station's own request.
             if (!answer.isEmpty())
-                QTimer::singleShot(5, port, [&] { port->feed(answer); });
+                feedAfter(5 * ms, answer);
             if (!late.isEmpty())
-                QTimer::singleShot(testTimeoutMs + lateMs, port, [&] { port->feed(late); });
+                feedAfter((testTimeoutMs + lateMs) * ms, late);
         };
-        auto records = recordFrames();
+        recordFrames();
         QSignalSpy results(poll, &LinkPoll::slotFinished);
         QSignalSpy lateReplies(poll, &LinkPoll::lateReply);
         QVERIFY(runPass());
 
         QCOMPARE(port->writes.size(), 2);
         for (int r = 1; r <= 12; ++r) // a late reply of slave 2 is never taken for slave 60's
-            QCOMPARE(window.cell(r, 1), u' ' + QString::number(served(60, 1138 + r)));
+            QCOMPARE(window.cell(r, 1), served(60, 1138 + r));
         const qint64 sent = port->writeNanos[1];
         const qint64 lastByte = port->lastFeedBefore(sent);
         if (lastByte >= 0)
             QVERIFY2(sent - lastByte >= quietNanos, qPrintable(QString::number(sent - lastByte)));
         const qint64 slot0Micros = results.at(0).at(1).value<SlotResult>().responseMicros;
         if (timesOut) {
-            QVERIFY(slot0Micros >= (testTimeoutMs - 5) * 1000);
+            QVERIFY(slot0Micros >= testTimeoutMs * 1000);
             QVERIFY(sent - port->writeNanos[0] >= testTimeoutMs * 1'000'000 + line.guard.count());
         } else {
             QVERIFY(slot0Micros < testTimeoutMs * 1000 / 2);
         }
-        QCOMPARE(lateReplies.size(), late.isEmpty() ? 0 : 1);
-
-        QStringList seen;
-        for (const FrameRecord &r : records)
-            seen << verdictName(r.verdict);
-        QCOMPARE(seen.join(u' '), verdicts);
+        QCOMPARE(lateReplies.size(), late.startsWith(char(2)) ? 1 : 0);
+        QCOMPARE(this->verdicts(), verdicts);
         QCOMPARE(records.back().slot, 1);
         QCOMPARE(records.back().registers, 12);
         QVERIFY(records.back().responseMicros > 0);
@@ -471,6 +497,85 @@ private slots:
             return r.verdict == FrameVerdict::Request;
         });
         QVERIFY(second->silenceMicros >= 1750); // 3.5 characters at 38400 baud
+    }
+
+    // Slave 2 answers `lateMs` after each of its time-outs, past the plain guard; slave 60
+    // answers 30 ms after its request, or never. The late reply is never slave 60's fault, and
+    // from the second pass on the guard has learned to wait for it.
+    void lateNeighbourIsNeverBlamed_data() {
+        QTest::addColumn<bool>("neighbourAnswers");
+        QTest::addColumn<QString>("firstPass");
+        QTest::newRow("neighbour answers")
+            << true << QStringLiteral("Request TimeOut Request Late Valid");
+        QTest::newRow("neighbour silent")
+            << false << QStringLiteral("Request TimeOut Request Late TimeOut");
+    }
+    void lateNeighbourIsNeverBlamed() {
+        QFETCH(bool, neighbourAnswers);
+        QFETCH(QString, firstPass);
+        constexpr int lateMs = 60;
+        window.enabled = {true, true, false, false};
+        port->onWrite = [&](const QByteArray &r) {
+            if (r[0] == char(2))
+                feedAfter((testTimeoutMs + lateMs) * ms, replyTo(r));
+            else if (neighbourAnswers)
+                feedAfter(30 * ms, replyTo(r));
+        };
+        recordFrames();
+        QSignalSpy results(poll, &LinkPoll::slotFinished);
+        QVERIFY(runPass());
+        QCOMPARE(verdicts(), firstPass);
+        const auto neighbour = results.at(1).at(1).value<SlotResult>();
+        QCOMPARE(neighbour.outcome, neighbourAnswers ? SlotOutcome::Valid : SlotOutcome::NoReply);
+        QCOMPARE(neighbour.reject, neighbourAnswers ? RejectReason::None : RejectReason::NoBytes);
+        clock->advance(testTimeoutMs * ms); // whatever is still on its way
+        records.clear();
+        QVERIFY(runPass());
+        QVERIFY2(verdicts().startsWith(QStringLiteral("Request TimeOut Late Request ")),
+                 qPrintable(verdicts()));
+        QVERIFY(port->writeNanos[3] - port->writeNanos[2] >=
+                (testTimeoutMs + lateMs) * ms + line.interFrame.count());
+    }
+
+    // Noise every 3 ms, for `babbleMs` or for ever: a slot's turn ends within its bound as "line
+    // busy" with nothing sent, and the next slot gets its turn.
+    void busyLineEndsTheTurn_data() {
+        QTest::addColumn<int>("babbleMs");        // -1: for ever
+        QTest::addColumn<QList<int>>("outcomes"); // of slots 0 and 1
+        QTest::addColumn<int>("writes");
+        const int busy = int(SlotOutcome::LineBusy), valid = int(SlotOutcome::Valid);
+        QTest::newRow("for ever") << -1 << QList{busy, busy} << 0;
+        QTest::newRow("for 100 ms") << 100 << QList{valid, valid} << 2;
+    }
+    void busyLineEndsTheTurn() {
+        QFETCH(int, babbleMs);
+        QFETCH(QList<int>, outcomes);
+        QFETCH(int, writes);
+        window.enabled = {true, true, false, false};
+        answerAtOnce();
+        const qint64 begin = clock->now();
+        std::function<void()> babble = [&] {
+            if (babbleMs >= 0 && clock->now() - begin >= babbleMs * ms)
+                return;
+            port->feed(QByteArray(1, char(0xFF)));
+            clock->after(3 * ms, babble);
+        };
+        babble();
+        recordFrames();
+        QList<int> seen;
+        connect(poll, &LinkPoll::slotFinished, this, [&](int slot, const SlotResult &r) {
+            if (slot < 2)
+                seen << int(r.outcome);
+        });
+        QVERIFY(runPass());
+        QCOMPARE(seen, outcomes);
+        QCOMPARE(port->writes.size(), writes);
+        if (babbleMs < 0) {
+            QCOMPARE(clock->now() - begin, 2 * testTimeoutMs * ms); // one bound per slot
+            QCOMPARE(window.coloursOf(1),
+                     (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
+            QCOMPARE(verdicts(), QStringLiteral("Noise LineBusy Noise LineBusy"));
+        }
     }
 
     // Slave 2's reply as adapters hand it over, behind what may come ahead of it.
@@ -503,20 +608,15 @@ private slots:
             const QByteArray reply = replyTo(r);
             const qsizetype size = (reply.size() + pieces - 1) / pieces;
             for (int p = 0; p < pieces; ++p)
-                QTimer::singleShot(gapMs * (p + 1), port,
-                                   [this, part = reply.mid(p * size, size)] { port->feed(part); });
+                feedAfter(gapMs * (p + 1) * ms, reply.mid(p * size, size));
         };
-        auto records = recordFrames();
+        recordFrames();
         QSignalSpy results(poll, &LinkPoll::slotFinished);
         QVERIFY(runPass());
         QCOMPARE(results.at(0).at(1).value<SlotResult>().outcome, SlotOutcome::Valid);
         for (int r = 1; r <= 12; ++r)
-            QCOMPARE(window.cell(r, 0), u' ' + QString::number(served(2, 1138 + r)));
-        QStringList seen;
-        for (const FrameRecord &r : records)
-            if (r.direction == FrameDirection::In)
-                seen << verdictName(r.verdict);
-        QCOMPARE(seen.join(u' '), verdicts);
+            QCOMPARE(window.cell(r, 0), served(2, 1138 + r));
+        QCOMPARE(this->verdicts(true), verdicts);
         QCOMPARE(records.back().pieces, pieces);
     }
 };

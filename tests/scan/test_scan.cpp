@@ -1,3 +1,4 @@
+#include "fakeclock.h"
 #include "faketransport.h"
 #include "form1.h"
 #include "readinggrid.h"
@@ -7,7 +8,6 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -119,38 +119,48 @@ QStringList filesIn(const QString &folder) {
 class TestScan : public QObject {
     Q_OBJECT
 
+    static constexpr qint64 ms = FakeClock::ms;
     QTemporaryDir dir;
+    std::unique_ptr<FakeClock> clock;
     FakeTransport *port0 = nullptr, *port1 = nullptr;
     std::unique_ptr<Form1> form;
     scan::ScanControl *control = nullptr;
 
     QString csv() const { return dir.filePath("mwRARE.csv"); }
     void answer(FakeTransport *port) {
-        port->onWrite = [port](const QByteArray &r) {
-            QTimer::singleShot(5, port, [port, r] { port->feed(replyTo(r)); });
+        port->onWrite = [this, port](const QByteArray &r) {
+            clock->after(5 * ms, [port, r] { port->feed(replyTo(r)); });
         };
     }
-    bool waitCycles(int n, int timeoutMs = 5000) {
+    // Runs the fake clock until n more cycles have ended.
+    bool waitCycles(int n) {
         QSignalSpy done(control, &scan::ScanControl::cycleFinished);
-        QElapsedTimer clock;
-        clock.start();
-        while (done.count() < n && clock.elapsed() < timeoutMs)
-            done.wait(int(timeoutMs - clock.elapsed()));
-        return done.count() >= n;
+        return clock->runUntil([&] { return done.count() >= n; });
+    }
+    // A window on the fake clock, scanning when the test says so.
+    void makeForm(const QString &path) {
+        form.reset();
+        port0 = new FakeTransport;
+        port1 = new FakeTransport;
+        port0->clock = port1->clock = clock.get();
+        form = std::make_unique<Form1>(
+            std::array<SerialTransport *, 2>{port0, port1},
+            Form1Options{.csvPath = path, .replyTimeoutMs = 100, .clock = clock.get()});
+        control = form->scanControl();
+        form->Timer2->stop();
     }
 
 private slots:
     void init() {
         QVERIFY(dir.isValid());
         QFile::remove(csv());
-        port0 = new FakeTransport;
-        port1 = new FakeTransport;
-        form = std::make_unique<Form1>(std::array<SerialTransport *, 2>{port0, port1},
-                                       Form1Options{csv(), 100});
-        control = form->scanControl();
-        form->Timer2->stop(); // each test starts scanning itself
+        clock = std::make_unique<FakeClock>();
+        makeForm(csv());
     }
-    void cleanup() { form.reset(); }
+    void cleanup() {
+        form.reset();
+        clock.reset();
+    }
 
     void cycleWritesTheSnapshotLine() {
         answer(port0);
@@ -194,7 +204,7 @@ private slots:
         QVERIFY(!form->cmdTest->isEnabled());
         form->cmdAuto->click(); // and back: Test on again
         QVERIFY(form->cmdTest->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(!form->cmdTest->isEnabled(), 600);
+        QVERIFY(clock->runUntil([this] { return !form->cmdTest->isEnabled(); }, 500 * ms));
         QVERIFY(!QFile::exists(csv()));
         QVERIFY(port0->writes.isEmpty());
     }
@@ -204,7 +214,7 @@ private slots:
         answer(port1);
         port0->onWrite = [this](const QByteArray &r) {
             form->PBScan->click(); // stop requested while link 0 waits
-            QTimer::singleShot(5, port0, [this, r] { port0->feed(replyTo(r)); });
+            clock->after(5 * ms, [this, r] { port0->feed(replyTo(r)); });
         };
         QSignalSpy started(control, &scan::ScanControl::cycleStarted);
         form->PBScan->click();
@@ -212,7 +222,7 @@ private slots:
         QCOMPARE(form->PBScan->text(), QStringLiteral("Scan ON"));
         QCOMPARE(port1->writes.size(), 1);
         QTRY_COMPARE(fileBytes(csv()), QByteArray("1142, 523,,,, 523,,,,,\r\n"));
-        QVERIFY(!started.wait(1200)); // no further cycle
+        QVERIFY(!clock->runUntil([&] { return started.count() > 1; }, 1200 * ms)); // no further
         QCOMPARE(started.count(), 1);
     }
 
@@ -233,7 +243,7 @@ private slots:
             form->PBScan->click();
             form->Autoscan();
             form->cmdTest1->click();
-            QTimer::singleShot(5, port0, [&, r] {
+            clock->after(5 * ms, [&, r] {
                 --outstanding;
                 port0->feed(replyTo(r));
             });
@@ -256,17 +266,12 @@ private slots:
     void cyclesFollowHalfASecondApart() {
         answer(port0);
         QList<qint64> starts, ends;
-        QElapsedTimer clock;
-        clock.start();
-        connect(control, &scan::ScanControl::cycleStarted, this,
-                [&] { starts << clock.elapsed(); });
-        connect(control, &scan::ScanControl::cycleFinished, this, [&] { ends << clock.elapsed(); });
+        connect(control, &scan::ScanControl::cycleStarted, this, [&] { starts << clock->now(); });
+        connect(control, &scan::ScanControl::cycleFinished, this, [&] { ends << clock->now(); });
         form->PBScan->click();
-        QVERIFY(waitCycles(4, 8000));
-        for (int i = 1; i < ends.size() && i < starts.size(); ++i) {
-            const qint64 pause = starts[i] - ends[i - 1];
-            QVERIFY2(pause >= 495 && pause < 650, qPrintable(QString::number(pause)));
-        }
+        QVERIFY(waitCycles(4));
+        for (int i = 1; i < ends.size() && i < starts.size(); ++i)
+            QCOMPARE(starts[i] - ends[i - 1], 500 * ms);
     }
 
     void failedWriteShowsAndScanningGoesOn() {
@@ -327,11 +332,7 @@ private slots:
         if (!disk.mounted)
             QSKIP("mounting a tmpfs needs root");
         const QString path = disk.path + QStringLiteral("/mwRARE.csv");
-        form = std::make_unique<Form1>(
-            std::array<SerialTransport *, 2>{port0 = new FakeTransport, port1 = new FakeTransport},
-            Form1Options{path, 100});
-        control = form->scanControl();
-        form->Timer2->stop();
+        makeForm(path);
         answer(port0);
         form->PBScan->click();
         QVERIFY(waitCycles(1));
@@ -446,37 +447,39 @@ private slots:
         std::atomic<int> writes = 0;
         form = std::make_unique<Form1>(
             std::array<SerialTransport *, 2>{port0 = new FakeTransport, port1 = new FakeTransport},
-            Form1Options{csv(), 100,
-                         [&](const QString &, const QString &line) {
-                             disk.acquire();
-                             const QMutexLocker lock(&mutex);
-                             written << line;
-                             ++writes;
-                             return std::optional<QString>();
-                         },
-                         300});
+            Form1Options{.csvPath = csv(),
+                         .replyTimeoutMs = 100,
+                         .writeSnapshot =
+                             [&](const QString &, const QString &line) {
+                                 disk.acquire();
+                                 const QMutexLocker lock(&mutex);
+                                 written << line;
+                                 ++writes;
+                                 return std::optional<QString>();
+                             },
+                         .snapshotStuckMs = 300,
+                         .clock = clock.get()});
+        port0->clock = port1->clock = clock.get();
         control = form->scanControl();
         form->Timer2->stop();
         answer(port0);
         int cycles = 0;
         QList<qint64> starts, ends;
-        QElapsedTimer clock;
-        clock.start();
         connect(control, &scan::ScanControl::cycleStarted, this, [&] {
-            starts << clock.elapsed();
+            starts << clock->now();
             form->tabel->setCellText(4, 5, QString::number(++cycles)); // each line its own
         });
         connect(control, &scan::ScanControl::cycleFinished, this, [&] {
-            ends << clock.elapsed();
+            ends << clock->now();
             if (cycles == 4)
                 form->PBScan->click(); // scanning off after the fourth
         });
         form->PBScan->click();
         QVERIFY(waitCycles(4));
         for (int i = 1; i < 4; ++i)
-            QVERIFY2(starts[i] - ends[i - 1] >= 495 && starts[i] - ends[i - 1] < 650,
-                     qPrintable(QString::number(starts[i] - ends[i - 1])));
-        QVERIFY(form->txtPrint->styleSheet().contains("red"));
+            QCOMPARE(starts[i] - ends[i - 1], 500 * ms);
+        // The writer's own limit runs on the wall clock.
+        QTRY_VERIFY(form->txtPrint->styleSheet().contains("red"));
         QVERIFY2(form->txtPrint->toolTip().contains("has not ended after 0.3 s"),
                  qPrintable(form->txtPrint->toolTip()));
         disk.release(10);
@@ -489,17 +492,14 @@ private slots:
 
     void closingTheWindowWhileAPollWaits() {
         port0->onWrite = [this](const QByteArray &) {
-            QTimer::singleShot(0, this, [this] {
+            clock->after(0, [this] {
                 form->close();
                 form.reset();
             });
         };
         form->PBScan->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!form, 2000);
-        QTimer later;
-        QSignalSpy tick(&later, &QTimer::timeout);
-        later.start(300); // past the reply time-out of the interrupted poll
-        QVERIFY(tick.wait(2000));
+        QVERIFY(clock->runUntil([this] { return !form; }));
+        clock->advance(300 * ms); // past the reply time-out of the interrupted poll
     }
 };
 

@@ -1,14 +1,6 @@
 #include "faketransport.h"
 
 #include <algorithm>
-#include <chrono>
-
-namespace {
-qint64 now() {
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-}
-} // namespace
 
 bool FakeTransport::open() {
     ++opens;
@@ -27,7 +19,7 @@ void FakeTransport::close() {
 
 void FakeTransport::write(const QByteArray &bytes) {
     writes << bytes;
-    writeNanos.push_back(now());
+    writeNanos.push_back(clock->now());
     if (onWrite)
         onWrite(bytes);
 }
@@ -39,7 +31,7 @@ void FakeTransport::feed(const QByteArray &bytes) {
 
 void FakeTransport::feedQuietly(const QByteArray &bytes) {
     input_ += bytes;
-    feedNanos.push_back(now());
+    feedNanos.push_back(clock->now());
 }
 
 qint64 FakeTransport::lastFeedBefore(qint64 nanos) const {

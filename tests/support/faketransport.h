@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock.h"
 #include "transport.h"
 
 #include <QByteArrayList>
@@ -33,7 +34,9 @@ public:
     QString openError; // the reason a failed open gives
     int opens = 0;
     QByteArrayList writes;
-    // When each write and each fed piece happened, on the monotonic clock in nanoseconds.
+    // Where the times below come from.
+    const clk::Clock *clock = &clk::systemClock();
+    // When each write and each fed piece happened, on that clock in nanoseconds.
     std::vector<qint64> writeNanos;
     std::vector<qint64> feedNanos;
     // The last piece fed before `nanos`, or -1.
