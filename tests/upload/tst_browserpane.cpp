@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
@@ -46,6 +47,7 @@ private slots:
     void backAndForwardMoveThroughHistory();
     void failedLoadShowsWhy_data();
     void failedLoadShowsWhy();
+    void failureOfALoadAskedForWhileAPageStillLoads();
 
 private:
     QString serverAt(const QString &line) const {
@@ -206,6 +208,38 @@ void BrowserPaneTest::failedLoadShowsWhy() {
     // The operator's line shows as text, never as markup.
     QVERIFY2(text->contains(QUrl(url, QUrl::TolerantMode).toString()), qPrintable(*text));
     QTRY_COMPARE_WITH_TIMEOUT(progress.last(), (QList<QVariant>{-1, 0}), kLoadMs);
+}
+
+// A page still loading when the next load is asked for gives way to it, and the next load's
+// failure is told, whenever the older page's rest arrives.
+void BrowserPaneTest::failureOfALoadAskedForWhileAPageStillLoads() {
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QHash<QByteArray, QTcpSocket *> asked; // by path; "/slow" gets half its page, "/next" nothing
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *s = server.nextPendingConnection();
+        connect(s, &QTcpSocket::readyRead, s, [&asked, s] {
+            const QByteArray path = s->readAll().split(' ').value(1);
+            asked.insert(path, s);
+            if (path == "/slow")
+                s->write(
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 99\r\n\r\n<p>");
+        });
+    });
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
+    BrowserPane pane;
+    QSignalSpy progress(&pane, &BrowserPane::progressChange);
+    pane.show();
+    pane.navigate(base + "/slow");
+    QTRY_COMPARE_WITH_TIMEOUT(viewOf(pane)->url().path(), QStringLiteral("/slow"), kFirstLoadMs);
+    const int ended = finishedLoads(progress);
+    pane.navigate(base + "/next");
+    QTRY_VERIFY_WITH_TIMEOUT(asked.contains("/next"), kLoadMs);
+    asked.value("/slow")->write(QByteArray(96, ' ')); // no longer read once it has given way
+    QTRY_VERIFY_WITH_TIMEOUT(finishedLoads(progress) > ended, kLoadMs);
+    asked.value("/next")->abort();
+    QTRY_VERIFY_WITH_TIMEOUT(pane.lastFailure().has_value(), kLoadMs);
+    QVERIFY2(pane.lastFailure()->contains("EMPTY_RESPONSE"), qPrintable(*pane.lastFailure()));
 }
 
 QTEST_MAIN(BrowserPaneTest)
