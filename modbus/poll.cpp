@@ -327,6 +327,16 @@ void LinkPoll::learnLate(qint64 at) {
     }
 }
 
+// The wait after a time-out brought only unusable bytes, the first of them at `at`: most likely
+// the late reply ran into this request on the wire and both were garbled. The late slot's guard
+// grows to cover a whole reply from then, so that its next late reply has the line to itself; it
+// is not counted as a late reply, nothing of it was heard.
+void LinkPoll::suspectLate(qint64 at) {
+    const qint64 end = at + timing_.frame(replyLength(lateRequest_.count)).count();
+    qint64 &lateness = lateness_[std::size_t(lateSlot_)];
+    lateness = std::max(lateness, end - timedOutAt_);
+}
+
 void LinkPoll::endReply(const ReplyCheck &check) {
     if (const qsizetype late = lateFrameEnd(); late > 0)
         learnLate(input_.arrival(late - 1));
@@ -368,6 +378,8 @@ void LinkPoll::endRejected(WaitEnd end) {
                               : std::nullopt;
         recordWait(span, verdictOf(result.reject), result, timedOut);
     }
+    if (lateSlot_ >= 0 && lateSlot_ != slot_ && lateFrameEnd() == 0 && !rest.isEmpty())
+        suspectLate(input_.arrival(ownFrom()));
     if (end == WaitEnd::TimedOut) {
         // A reply may still be on its way: its bytes are late, and the line gets a guard.
         lateSlot_ = slot_;

@@ -110,6 +110,7 @@ private:
     bool reported(const SlotResult &result);
     void finishSlot(const SlotResult &result);
     bool lateOwned() const;
+    void suspectLate(qint64 at);
     void learnLate(qint64 at);
 
     std::optional<ReadRequest> slotRequest() const;

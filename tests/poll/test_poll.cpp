@@ -78,7 +78,7 @@ constexpr LineTiming line = lineTiming(stationLine);
 QString verdictName(FrameVerdict v) {
     static const char *const names[] = {"Request",    "Valid",       "Exception", "BadCrc",
                                         "WrongSlave", "WrongLength", "Noise",     "Late",
-                                        "Echo",       "TimeOut",     "LineBusy"};
+                                        "Echo",       "TimeOut",     "LineBusy",  "Link"};
     return QString::fromLatin1(names[int(v)]);
 }
 
@@ -502,39 +502,53 @@ private slots:
     // Slave 2 answers `lateMs` after each of its time-outs, past the plain guard; slave 60
     // answers 30 ms after its request, or never. The late reply is never slave 60's fault, and
     // from the second pass on the guard has learned to wait for it.
+    // When the late reply ran into the neighbour's request on the wire, the station hears only
+    // garble in the neighbour's wait: the guard still learns from it, without a late reply counted.
     void lateNeighbourIsNeverBlamed_data() {
         QTest::addColumn<bool>("neighbourAnswers");
+        QTest::addColumn<bool>("garbledFirst");
         QTest::addColumn<QString>("firstPass");
         QTest::newRow("neighbour answers")
-            << true << QStringLiteral("Request TimeOut Request Late Valid");
+            << true << false << QStringLiteral("Request TimeOut Request Late Valid");
         QTest::newRow("neighbour silent")
-            << false << QStringLiteral("Request TimeOut Request Late TimeOut");
+            << false << false << QStringLiteral("Request TimeOut Request Late TimeOut");
+        QTest::newRow("late reply garbled by the neighbour's request")
+            << false << true << QStringLiteral("Request TimeOut Request Noise");
     }
     void lateNeighbourIsNeverBlamed() {
         QFETCH(bool, neighbourAnswers);
+        QFETCH(bool, garbledFirst);
         QFETCH(QString, firstPass);
         constexpr int lateMs = 60;
         window.enabled = {true, true, false, false};
+        int asked = 0;
         port->onWrite = [&](const QByteArray &r) {
             if (r[0] == char(2))
-                feedAfter((testTimeoutMs + lateMs) * ms, replyTo(r));
+                feedAfter((testTimeoutMs + lateMs) * ms, garbledFirst && asked++ == 0
+                                                             ? QByteArray(replyLength(12), '\xFF')
+                                                             : replyTo(r));
             else if (neighbourAnswers)
                 feedAfter(30 * ms, replyTo(r));
         };
+        QSignalSpy late(poll, &LinkPoll::lateReply);
         recordFrames();
         QSignalSpy results(poll, &LinkPoll::slotFinished);
         QVERIFY(runPass());
         QCOMPARE(verdicts(), firstPass);
         const auto neighbour = results.at(1).at(1).value<SlotResult>();
         QCOMPARE(neighbour.outcome, neighbourAnswers ? SlotOutcome::Valid : SlotOutcome::NoReply);
-        QCOMPARE(neighbour.reject, neighbourAnswers ? RejectReason::None : RejectReason::NoBytes);
+        QCOMPARE(neighbour.reject, neighbourAnswers ? RejectReason::None
+                                   : garbledFirst   ? RejectReason::Garbage
+                                                    : RejectReason::NoBytes);
+        QCOMPARE(late.count(), garbledFirst ? 0 : 1);
         clock->advance(testTimeoutMs * ms); // whatever is still on its way
         records.clear();
         QVERIFY(runPass());
         QVERIFY2(verdicts().startsWith(QStringLiteral("Request TimeOut Late Request ")),
                  qPrintable(verdicts()));
         QVERIFY(port->writeNanos[3] - port->writeNanos[2] >=
-                (testTimeoutMs + lateMs) * ms + line.interFrame.count());
+                (testTimeoutMs + lateMs) * ms + line.interFrame.count() +
+                    (garbledFirst ? line.frame(replyLength(12)).count() : 0));
     }
 
     // Noise every 3 ms, for `babbleMs` or for ever: a slot's turn ends within its bound as "line
