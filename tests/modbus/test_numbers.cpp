@@ -52,7 +52,8 @@ private slots:
         QTest::newRow("overflow") << "1e999" << false << 0.0;
         QTest::newRow("tab and line feed around") << "\t7\n" << true << 7.0;
         QTest::newRow("carriage return is no blank") << "\r2" << false << 0.0;
-        QTest::newRow("no-break space is no blank") << QString::fromUtf16(u"\u00a02") << false << 0.0;
+        QTest::newRow("no-break space is no blank")
+            << QString::fromUtf16(u"\u00a02") << false << 0.0;
     }
     void strict() {
         QFETCH(QString, text);
