@@ -57,6 +57,8 @@ dpkg-statoverride --list /var/lib/rtu-station >/dev/null || fail "no ownership o
 [[ "$(stat -c '%a %U %G' /opt/rtu-station)" == "755 root root" ]] || fail "/opt/rtu-station stays writable"
 dpkg-statoverride --list /opt/rtu-station >/dev/null && fail "the old folder's override stays"
 [[ "$(cat /var/lib/rtu-station/mwRARE.csv)" == "1142,1.0" ]] || fail "the old snapshot was not moved"
+[[ "$(stat -c '%a %G' /var/lib/rtu-station/mwRARE.csv)" == "664 dialout" ]] ||
+    fail "the moved snapshot is $(stat -c '%a %G' /var/lib/rtu-station/mwRARE.csv): operators may not replace it"
 [[ "$(command -v rtu-station)" == /usr/bin/rtu-station ]] || fail "no launcher on the PATH"
 
 # The administrator's steps of the README.
