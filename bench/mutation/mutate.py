@@ -118,6 +118,8 @@ class Bench:
             sys.exit("configure failed:\n" + out)
         self.targets = self.known_targets(fast)
         self.slow = self.known_targets(slow)
+        # What the slow tests start: the simulator and the program (a mutant may be in either).
+        self.peers = self.known_targets(["plant-sim", "rtu-station"]) if self.slow else []
 
     def known_targets(self, wanted):
         code, out = run(["cmake", "--build", self.build, "--target", "help"], ROOT, 120)
@@ -168,7 +170,7 @@ def main():
     scratch.mkdir(parents=True, exist_ok=True)
     bench = Bench(scratch, fast, [] if args.no_slow else slow, args.jobs)
 
-    code, out = bench.compile(bench.targets + bench.slow)
+    code, out = bench.compile(bench.targets + bench.slow + bench.peers)
     if code != 0:
         sys.exit("the unmutated tree does not build:\n" + out[-4000:])
     if failing := bench.test(bench.targets + bench.slow):
@@ -197,7 +199,7 @@ def main():
                 for name, group in (("fast", first), ("fast", rest), ("slow", bench.slow)):
                     if not group or killer:
                         continue
-                    code, out = bench.compile(group)
+                    code, out = bench.compile(group + (bench.peers if name == "slow" else []))
                     if code != 0:
                         break
                     killer = bench.test(group)
