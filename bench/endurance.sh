@@ -55,11 +55,13 @@ mkfifo "$work/sim/control"
 pids+=($!)
 exec {sim_fd}>"$work/sim/control"
 wait_until 20 grep -q '^ready' "$work/sim/sim.out" || { echo "endurance: plant-sim not ready" >&2; exit 1; }
+sim_answers() { [ "$(grep -c '^ok' "$work/sim/sim.out" || true)" -gt "$1" ]; }
 sim_command() { # waits for the answer
     local before
     before=$(grep -c '^ok' "$work/sim/sim.out" || true)
     echo "$1" >&"$sim_fd"
-    wait_until 10 test "$(grep -c '^ok' "$work/sim/sim.out")" -gt "$before"
+    wait_until 10 sim_answers "$before" ||
+        { echo "endurance: plant-sim did not take '$1': $(tail -n 1 "$work/sim/sim.out")" >&2; exit 1; }
 }
 
 # The station's port names: link 1's device is there from the start, link 0's comes late.
