@@ -72,11 +72,13 @@ start_sim() { # start_sim NAME ARGS...: the simulator, taking commands on a pipe
     exec {sim_fd}>"$work/$name/control"
     wait_until 20 grep -q '^ready' "$work/$name/sim.out" || { echo "cpu-mem: plant-sim not ready" >&2; exit 1; }
 }
+sim_answers() { [ "$(grep -c '^ok' "$work/$1/sim.out" || true)" -gt "$2" ]; }
 sim_command() { # sim_command NAME COMMAND: waits for the answer
     local before
     before=$(grep -c '^ok' "$work/$1/sim.out" || true)
     echo "$2" >&"$sim_fd"
-    wait_until 10 test "$(grep -c '^ok' "$work/$1/sim.out")" -gt "$before"
+    wait_until 10 sim_answers "$1" "$before" ||
+        { echo "cpu-mem: plant-sim did not take '$2': $(tail -n 1 "$work/$1/sim.out")" >&2; exit 1; }
 }
 stop_sim() {
     exec {sim_fd}>&-
