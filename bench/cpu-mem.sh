@@ -46,7 +46,7 @@ for tool in Xvfb xdotool xwininfo python3; do
 done
 
 name=cpu-mem
-source "$root/bench/common/session.sh"
+source "$root/scripts/session.sh"
 start_xvfb
 
 # The stand-in plant server on loopback.
