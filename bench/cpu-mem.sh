@@ -39,14 +39,14 @@ plain=$build/bench/bench-plainwindow
 server=$root/tools/plant-server/plant-server.py
 bigpage=$root/bench/bigpage/bigpage-server.py
 for f in "$station" "$sim" "$plain" "$server" "$bigpage"; do
-    [ -e "$f" ] || { echo "cpu-mem: missing $f (build first)" >&2; exit 2; }
+    [ -e "$f" ] || { echo "cpu-mem: missing $f (build first, with the benchmarks: see bench/README.md)" >&2; exit 2; }
 done
 for tool in Xvfb xdotool xwininfo python3; do
     command -v "$tool" >/dev/null || { echo "cpu-mem: needs $tool" >&2; exit 2; }
 done
 
 name=cpu-mem
-source "$root/bench/common/session.sh"
+source "$root/scripts/session.sh"
 start_xvfb
 
 # The stand-in plant server on loopback.

@@ -39,7 +39,7 @@ for tool in Xvfb xdotool xwininfo python3; do
 done
 
 name=endurance
-source "$root/bench/common/session.sh"
+source "$root/scripts/session.sh"
 start_xvfb
 
 python3 "$server" --port 0 --log "$work/uploads.log" >"$work/server.out" 2>&1 &

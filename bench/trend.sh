@@ -25,7 +25,7 @@ done
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 name=trend
-source "$root/bench/common/session.sh"
+source "$root/scripts/session.sh"
 start_xvfb
 
 "$sim" --dir "$work" >"$work/sim.out" 2>&1 &

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the station in Release into build-package/ (without the tools
-# and tests, with Debian's hardening flags from dpkg-buildflags) and makes its Debian package
-# there. Prints the package's path, alone on standard output (the build talks on standard error);
+# Installs what is missing, builds the station in Release into build-package/ (without the tools,
+# tests and benchmarks, so without Qt Test either; with Debian's hardening flags from
+# dpkg-buildflags) and makes its Debian package there. Prints the package's path, alone on standard output (the build talks on standard error);
 # install it with `sudo apt install ./<path>`.
 #   PACKAGE_BUILD_DIR=D   build there instead
 set -euo pipefail

@@ -17,36 +17,11 @@ if [[ "${RUN_NO_BUILD:-}" != 1 ]]; then
     "$root/scripts/build.sh"
 fi
 
-work=$(mktemp -d /tmp/rtu-station-run.XXXXXX)
-pids=()
-cleanup() {
-    trap - EXIT INT TERM
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill -TERM "${pids[i]}" 2>/dev/null || true
-    done
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+name=rtu-station-run
+# shellcheck source=scripts/session.sh
+source "$root/scripts/session.sh"
 trap 'exit 130' INT
 trap 'exit 143' TERM
-
-# Waits (bounded) for a line starting with $2 in file $1 and prints it.
-wait_line() {
-    for _ in $(seq 100); do
-        if line=$(grep -m1 "^$2" "$1" 2>/dev/null); then
-            echo "$line"
-            return 0
-        fi
-        sleep 0.1
-    done
-    echo "no '$2' from $1" >&2
-    return 1
-}
 
 "$build/tools/plant-sim/plant-sim" --dir "$work" >"$work/sim.out" &
 pids+=($!)

@@ -29,7 +29,7 @@ bool runCase(const Case &c, std::vector<double> &ms, std::vector<double> &own,
         std::fprintf(stderr, "bench-timeout: the plant simulator did not start\n");
         return false;
     }
-    qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
+    sim.pointStation();
     bench::SlotBenchSetup setup;
     setup.transactions = c.turns;
     setup.expected = c.outcome;

@@ -93,7 +93,7 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "bench-transaction: the plant simulator did not start\n");
         return 1;
     }
-    qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
+    sim.pointStation();
     const QString device = sim.portPattern().arg(5);
 
     bench::SlotBenchSetup setup;

@@ -2,12 +2,12 @@
 #include "diagnostics.h"
 #include "faketransport.h"
 #include "form1.h"
+#include "frames.h"
 #include "portkeeper.h"
 #include "readinggrid.h"
 #include "slotdescription.h"
 #include "slotstats.h"
 #include "traffic.h"
-#include "withcrc.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -21,15 +21,11 @@
 
 namespace {
 
-QByteArray replyTo(const QByteArray &request, int slave = -1) {
-    const int count = std::uint8_t(request[5]);
-    QByteArray frame;
-    frame += char(slave < 0 ? request[0] : slave);
-    frame += char(3);
-    frame += char(2 * count);
-    for (int r = 0; r < count; ++r)
-        frame += char(0), frame += char(r + 1);
-    return withCrc(frame);
+// The reply to a request: the registers read hold 1, 2, 3... in order; under `slave` when given.
+QByteArray numberedReply(const QByteArray &request, int slave = -1) {
+    const int start = readAsked(request).start;
+    return replyTo(
+        request, [start](int, int address) { return std::uint16_t(address - start + 1); }, slave);
 }
 
 enum class Answer { Valid, Late, BadCrc, WrongSlave, Exception, Silent };
@@ -68,23 +64,23 @@ private slots:
         port0->onWrite = [&](const QByteArray &r) {
             switch (script.at(next++)) {
             case Answer::Valid:
-                port0->feed(replyTo(r));
+                port0->feed(numberedReply(r));
                 break;
             case Answer::Late:
                 lateArrived = false;
                 QTimer::singleShot(150, port0, [&, r] {
-                    port0->feed(replyTo(r));
+                    port0->feed(numberedReply(r));
                     lateArrived = true;
                 });
                 break;
             case Answer::BadCrc: {
-                QByteArray bad = replyTo(r);
+                QByteArray bad = numberedReply(r);
                 bad[4] = char(bad[4] ^ 0x10);
                 port0->feed(bad);
                 break;
             }
             case Answer::WrongSlave:
-                port0->feed(replyTo(r, 99));
+                port0->feed(numberedReply(r, 99));
                 break;
             case Answer::Exception:
                 port0->feed(withCrc(QByteArray::fromHex("028304")));
@@ -169,7 +165,7 @@ private slots:
         QFETCH(int, firstAddress);
         QFETCH(int, rows);
         QFETCH(quint64, requests);
-        port0->onWrite = [&](const QByteArray &r) { port0->feed(replyTo(r)); };
+        port0->onWrite = [&](const QByteArray &r) { port0->feed(numberedReply(r)); };
         QVERIFY(pollOnce());
         form->txt_addr->setText(start);
         form->txt_jumlahData->setText(count);
@@ -187,7 +183,7 @@ private slots:
         bool answer = true;
         port0->onWrite = [&](const QByteArray &r) {
             if (answer)
-                port0->feed(replyTo(r));
+                port0->feed(numberedReply(r));
         };
         QVERIFY(pollOnce());
         QVERIFY(!form->tabel->isCellStale(1, 3));

@@ -5,9 +5,9 @@
 //
 // BUS_CYCLES=1000 runs the long variant by hand (about 20 minutes a row).
 #include "form1.h"
-#include "plantsim.h"
 #include "poll.h"
 #include "scancontrol.h"
+#include "simstation.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -63,12 +63,11 @@ BusRun runWindow(const QStringList &simArgs, int ticked0, int ticked1, int cycle
         run.warm.emplace();
         run.warm->merged = run.warm->collisions = 0;
     }
-    PlantSim sim(simArgs);
-    if (!sim.start())
+    SimStation station(simArgs);
+    if (!station.start())
         return run;
-    qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
-    QTemporaryDir dir;
-    Form1 form({}, {dir.filePath("mwRARE.csv")});
+    PlantSim &sim = station.sim;
+    Form1 &form = station.open();
     const QStringList ids1{"9", "10", "11", "12"};
     for (int i = 0; i < 4; ++i) {
         form.txtaID1[i]->setText(ids1[i]);
@@ -106,7 +105,7 @@ BusRun runWindow(const QStringList &simArgs, int ticked0, int ticked1, int cycle
     run.wire = sim.stats();
     // The snapshot file is written off the GUI thread: give it a moment to land.
     QDeadlineTimer fileDeadline(3000);
-    QFile file(dir.filePath("mwRARE.csv"));
+    QFile file(station.csvPath());
     while (!file.exists() && !fileDeadline.hasExpired())
         QTest::qWait(20);
     if (file.open(QIODevice::ReadOnly))

@@ -2,11 +2,11 @@
 // libmodbus slave (the plant simulator) answering them.
 #include "diagnostics.h"
 #include "form1.h"
-#include "plantsim.h"
 #include "portkeeper.h"
 #include "qserialtransport.h"
 #include "readinggrid.h"
 #include "scancontrol.h"
+#include "simstation.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -87,13 +87,10 @@ private slots:
     }
 
     void valuesFromALibmodbusSlaveLandInRowsOneToTwelve() {
-        PlantSim sim({"--static"});
-        QVERIFY(sim.start());
-        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
-        QTemporaryDir dir;
-        Form1 form({}, {dir.filePath("mwRARE.csv")});
-        QCOMPARE(form.cmd_coneck->text(), QStringLiteral("DisConnect"));
-        QCOMPARE(form.cmd_coneck1->text(), QStringLiteral("DisConnect"));
+        SimStation station({"--static"});
+        QVERIFY(station.start());
+        Form1 &form = station.open();
+        QCOMPARE(station.connectTexts(), SimStation::bothOpen);
         form.cheAID1[1]->setChecked(true); // slave 10 on link 1
         QSignalSpy cycle(form.scanControl(), &scan::ScanControl::cycleFinished);
         form.PBScan->click();
@@ -103,15 +100,14 @@ private slots:
             QCOMPARE(*form.tabel->cellText(r, 8), u' ' + QString::number(10000 + 1138 + r));
         }
         QCOMPARE(form.txtPrint->text(), QStringLiteral("1142, 3142,,,,, 11142,,,,"));
-        QVERIFY(sim.stop().contains("requests=2"));
+        QVERIFY(station.sim.stop().contains("requests=2"));
     }
 
     void pulledAdapterComesBackWithoutAClick() {
-        PlantSim sim({"--static"});
-        QVERIFY(sim.start());
-        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
-        QTemporaryDir dir;
-        Form1 form({}, {dir.filePath("mwRARE.csv")});
+        SimStation station({"--static"});
+        QVERIFY(station.start());
+        PlantSim &sim = station.sim;
+        Form1 &form = station.open();
         form.Timer2->stop();
         form.PBScan->click();
         QSignalSpy cycles(form.scanControl(), &scan::ScanControl::cycleFinished);
@@ -159,16 +155,15 @@ private slots:
     }
     void portsOpenWhenTheyCan() {
         QFETCH(bool, heldByAnother);
-        PlantSim sim({"--static"});
-        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
-        QTemporaryDir dir;
-        std::optional<Form1> other;
+        // The other station, when there is one, holds the simulator's ports.
+        SimStation station({"--static"});
+        station.pointStation();
         if (heldByAnother) {
-            QVERIFY(sim.start());
-            other.emplace(std::array<SerialTransport *, 2>{}, Form1Options{dir.filePath("a.csv")});
-            other->Timer2->stop();
-            QCOMPARE(other->cmd_coneck->text(), QStringLiteral("DisConnect"));
+            QVERIFY(station.start());
+            station.open({station.dir.filePath("a.csv")}).Timer2->stop();
+            QCOMPARE(station.form->cmd_coneck->text(), QStringLiteral("DisConnect"));
         }
+        QTemporaryDir dir;
         Form1 form({}, {.csvPath = dir.filePath("mwRARE.csv"), .portRetryUnitMs = 100});
         form.Timer2->stop();
         for (QPushButton *button : {form.cmd_coneck, form.cmd_coneck1}) {
@@ -180,9 +175,9 @@ private slots:
         }
         QVERIFY(form.portKeeper(0)->isRetrying() && form.portKeeper(1)->isRetrying());
         if (heldByAnother)
-            other.reset();
+            station.form.reset();
         else
-            QVERIFY(sim.start());
+            QVERIFY(station.start());
         QTRY_COMPARE_WITH_TIMEOUT(form.cmd_coneck->text(), QStringLiteral("DisConnect"), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(form.cmd_coneck1->text(), QStringLiteral("DisConnect"), 5000);
         QVERIFY(!form.portKeeper(0)->isRetrying());

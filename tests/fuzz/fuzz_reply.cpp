@@ -3,6 +3,7 @@
 //
 // Input: slave, register count, start hi, start lo, then the received bytes.
 #include "frame.h"
+#include "frames.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -30,37 +31,11 @@ std::uint8_t at(QByteArrayView b, qsizetype i) {
     return static_cast<std::uint8_t>(b[i]);
 }
 
-// CRC-16/MODBUS one bit at a time: polynomial 0xA001 reflected, initial value 0xFFFF.
-std::uint16_t bitwiseCrc(QByteArrayView bytes) {
-    std::uint16_t crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= static_cast<std::uint8_t>(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<std::uint16_t>(crc >> 1);
-    }
-    return crc;
-}
-
-// The frame's last two bytes are the CRC of the rest, low-order byte first.
-bool crcHolds(QByteArrayView frame) {
-    const qsizetype n = frame.size();
-    const std::uint16_t crc = bitwiseCrc(frame.first(n - 2));
-    return at(frame, n - 2) == (crc & 0xFF) && at(frame, n - 1) == (crc >> 8);
-}
-
 QByteArray bytesOf(std::initializer_list<std::uint8_t> list) {
     QByteArray bytes;
     for (std::uint8_t b : list)
         bytes += char(b);
     return bytes;
-}
-
-QByteArray withCrc(QByteArray frame) {
-    const std::uint16_t crc = bitwiseCrc(frame);
-    frame += char(crc & 0xFF);
-    frame += char(crc >> 8);
-    return frame;
 }
 
 // Every place in `bytes` where an acceptable answer to `request` starts.

@@ -42,7 +42,7 @@ for target in reply numbers; do
     # shellcheck disable=SC2086
     if ! "$cxx" -std=c++20 -g -O1 -Wall -Wextra -fPIC \
         -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-        $qt_cflags -I"$root/modbus" -I"$root/numbers" -I"$root/line" "$here/fuzz_$target.cpp" "${sources[@]}" $qt_libs \
+        $qt_cflags -I"$root/modbus" -I"$root/numbers" -I"$root/line" -I"$root/tests/support" "$here/fuzz_$target.cpp" "${sources[@]}" $qt_libs \
         -o "$exe"; then
         echo "fuzz_$target: build failed" >&2
         exit 1

@@ -1,21 +1,11 @@
 #include "frame.h"
-#include "withcrc.h"
+#include "frames.h"
 
 #include <QTest>
 
 using namespace modbus;
 
 namespace {
-
-QByteArray reply(std::uint8_t slave, const std::vector<std::uint16_t> &values) {
-    QByteArray frame;
-    frame += char(slave);
-    frame += char(3);
-    frame += char(2 * values.size());
-    for (auto v : values)
-        frame += char(v >> 8), frame += char(v & 0xFF);
-    return withCrc(frame);
-}
 
 const ReadRequest startUp{2, 1139, 3};
 
@@ -110,13 +100,13 @@ private slots:
     }
 
     void validReplyGivesItsValues() {
-        const auto check = checkReply(reply(2, {0xFFFF, 0x8000, 0}), startUp);
+        const auto check = checkReply(readReply(2, {0xFFFF, 0x8000, 0}), startUp);
         QCOMPARE(check.status, ReplyStatus::Valid);
         QCOMPARE(check.values, (std::vector<std::uint16_t>{65535, 32768, 0}));
     }
 
     void partialReplyIsIncomplete() {
-        const QByteArray full = reply(2, {1, 2, 3});
+        const QByteArray full = readReply(2, {1, 2, 3});
         for (int n = 0; n < full.size(); ++n)
             QCOMPARE(checkReply(full.first(n), startUp).status, ReplyStatus::Incomplete);
     }
@@ -124,16 +114,18 @@ private slots:
     void rejectedReplies_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("reason");
-        QByteArray badCrc = reply(2, {1, 2, 3});
+        QByteArray badCrc = readReply(2, {1, 2, 3});
         badCrc[4] = char(badCrc[4] ^ 0x01);
         QTest::newRow("bad crc") << badCrc << int(RejectReason::BadCrc);
-        QTest::newRow("wrong slave") << reply(9, {1, 2, 3}) << int(RejectReason::WrongSlave);
-        QTest::newRow("too few registers") << reply(2, {1, 2}) << int(RejectReason::WrongLength);
+        QTest::newRow("wrong slave") << readReply(9, {1, 2, 3}) << int(RejectReason::WrongSlave);
+        QTest::newRow("too few registers")
+            << readReply(2, {1, 2}) << int(RejectReason::WrongLength);
         QTest::newRow("too many registers")
-            << reply(2, {1, 2, 3, 4}) << int(RejectReason::WrongLength);
+            << readReply(2, {1, 2, 3, 4}) << int(RejectReason::WrongLength);
         QTest::newRow("byte count off, length and crc right")
             << withCrc(QByteArray::fromHex("020307000100020003")) << int(RejectReason::WrongLength);
-        QTest::newRow("short") << reply(2, {1, 2, 3}).first(7) << int(RejectReason::WrongLength);
+        QTest::newRow("short") << readReply(2, {1, 2, 3}).first(7)
+                               << int(RejectReason::WrongLength);
         QTest::newRow("function 4")
             << withCrc(QByteArray::fromHex("020406000100020003")) << int(RejectReason::Garbage);
         QTest::newRow("noise") << QByteArray::fromHex("55aa55aa") << int(RejectReason::Garbage);
@@ -149,7 +141,7 @@ private slots:
     void replyAfterForeignBytesIsFound() {
         // A late reply of another slave, then noise, then the one asked for.
         const QByteArray bytes =
-            reply(9, {7, 7, 7}) + QByteArray::fromHex("0203") + reply(2, {10, 20, 30});
+            readReply(9, {7, 7, 7}) + QByteArray::fromHex("0203") + readReply(2, {10, 20, 30});
         const auto check = checkReply(bytes, startUp);
         QCOMPARE(check.status, ReplyStatus::Valid);
         QCOMPARE(check.values, (std::vector<std::uint16_t>{10, 20, 30}));
@@ -160,14 +152,14 @@ private slots:
     void garbledReply_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("garbled");
-        QByteArray bad = reply(2, {1, 2, 3});
+        QByteArray bad = readReply(2, {1, 2, 3});
         bad[4] = char(bad[4] ^ 0x01);
-        QByteArray foreign = reply(9, {1, 2, 3});
+        QByteArray foreign = readReply(9, {1, 2, 3});
         foreign[4] = char(foreign[4] ^ 0x01);
         QTest::newRow("polled slave, bad crc") << bad << true;
         QTest::newRow("after noise") << QByteArray::fromHex("55") + bad << true;
         QTest::newRow("another slave, bad crc") << foreign << false;
-        QTest::newRow("valid") << reply(2, {1, 2, 3}) << false;
+        QTest::newRow("valid") << readReply(2, {1, 2, 3}) << false;
         QTest::newRow("one byte short") << bad.first(bad.size() - 1) << false;
         QTest::newRow("wrong byte count")
             << withCrc(QByteArray::fromHex("020307000100020003")) << false;
@@ -190,10 +182,10 @@ private slots:
     }
 
     void zeroAndLargeCounts() {
-        QCOMPARE(checkReply(reply(2, {}), ReadRequest{2, 0, 0}).status, ReplyStatus::Valid);
+        QCOMPARE(checkReply(readReply(2, {}), ReadRequest{2, 0, 0}).status, ReplyStatus::Valid);
         // 128 registers need a byte count of 256, which no frame can carry.
         std::vector<std::uint16_t> many(128, 1);
-        QCOMPARE(checkReply(reply(2, many), ReadRequest{2, 0, 128}).status,
+        QCOMPARE(checkReply(readReply(2, many), ReadRequest{2, 0, 128}).status,
                  ReplyStatus::Incomplete);
     }
 };

@@ -7,8 +7,9 @@
 # then purges the package, checks that nothing of all that is left, and removes the users.
 set -uo pipefail
 debs=$1
-# shellcheck source=tests/package/common.sh
-source "$(dirname "$0")/common.sh"
+name=rtu-package-test
+# shellcheck source=scripts/session.sh
+source "$(dirname "$0")/../../scripts/session.sh"
 skip() {
     echo "SKIP: $*"
     exit 77
@@ -89,7 +90,7 @@ for user in rtu-pkg-a-$$ rtu-pkg-b-$$; do
     station=$!
     pids+=("$station")
     owned() { [[ "$(stat -c '%U %G' "$csv" 2>/dev/null)" == "$user dialout" ]]; }
-    wait_for 60 owned || { cat "$work/$user.log"; fail "$user's station did not write $csv"; }
+    wait_until 60 owned || { cat "$work/$user.log"; fail "$user's station did not write $csv"; }
     line_starts "$csv" '1142,' || fail "$csv holds no snapshot line"
     line_starts /opt/rtu-station/mwRARE.csv '1142,' || fail "the link beside the old program's place"
     # The example's capture file, one of each operator's own.

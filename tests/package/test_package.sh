@@ -8,8 +8,9 @@ src=$1
 build=$2
 debs=$3
 sim=${4:-}
-# shellcheck source=tests/package/common.sh
-source "$(dirname "$0")/common.sh"
+name=rtu-package-test
+# shellcheck source=scripts/session.sh
+source "$(dirname "$0")/../../scripts/session.sh"
 skipped=()
 
 rm -rf "$debs"
@@ -144,7 +145,7 @@ if [[ -n "$sim" ]]; then
     mkdir "$work/plant"
     "$sim" --dir "$work/plant" >"$work/sim.out" 2>&1 &
     pids+=($!)
-    wait_for 10 grep -q '^ready' "$work/sim.out" || fail "the plant simulator did not start"
+    wait_until 10 grep -q '^ready' "$work/sim.out" || fail "the plant simulator did not start"
     ports="$work/plant/COM%1"
     value='1142, [0-9]+,'
 fi
@@ -169,10 +170,10 @@ csv="$work/root/var/lib/rtu-station/mwRARE.csv"
 station=$!
 pids+=("$station")
 if ((window)); then
-    wait_for 60 "${display[@]}" xdotool search --name '^Form1$' >/dev/null ||
+    wait_until 60 "${display[@]}" xdotool search --name '^Form1$' >/dev/null ||
         { cat "$work/station.log"; fail "no station window"; }
 fi
-wait_for 60 line_starts "$csv" "$value" ||
+wait_until 60 line_starts "$csv" "$value" ||
     { cat "$work/station.log"; fail "no '$value' line in $csv: $(head -c 200 "$csv" 2>/dev/null)"; }
 kill -0 "$station" 2>/dev/null || fail "the station stopped"
 echo "unpacked station wrote: $(tr -d '\r' <"$csv")"

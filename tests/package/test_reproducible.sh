@@ -5,8 +5,9 @@
 set -uo pipefail
 src=$1
 build=$2
-# shellcheck source=tests/package/common.sh
-source "$(dirname "$0")/common.sh"
+name=rtu-package-test
+# shellcheck source=scripts/session.sh
+source "$(dirname "$0")/../../scripts/session.sh"
 
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 args=(-DCMAKE_BUILD_TYPE="$(cached CMAKE_BUILD_TYPE)" -DCMAKE_CXX_FLAGS="$(cached CMAKE_CXX_FLAGS)"

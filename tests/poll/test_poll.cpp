@@ -1,8 +1,8 @@
 #include "fakeclock.h"
 #include "faketransport.h"
+#include "frames.h"
 #include "linetiming.h"
 #include "poll.h"
-#include "withcrc.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -14,26 +14,6 @@ Q_DECLARE_METATYPE(LineSettings)
 using namespace modbus;
 
 namespace {
-
-// A register's value at a slave, as the test slaves serve it.
-std::uint16_t served(int slave, int address) {
-    return std::uint16_t(slave * 1000 + address);
-}
-
-QByteArray replyTo(const QByteArray &request) {
-    const int slave = std::uint8_t(request[0]);
-    const int start = std::uint8_t(request[2]) << 8 | std::uint8_t(request[3]);
-    const int count = std::uint8_t(request[5]);
-    QByteArray frame;
-    frame += char(slave);
-    frame += char(3);
-    frame += char(2 * count);
-    for (int r = 0; r < count; ++r) {
-        const auto v = served(slave, start + r);
-        frame += char(v >> 8), frame += char(v & 0xFF);
-    }
-    return withCrc(frame);
-}
 
 // The window as the poll sees it, in plain values.
 struct Window {
@@ -148,7 +128,7 @@ private slots:
         QCOMPARE(port->writes, QByteArrayList{QByteArray::fromHex("02030473000CB517")});
         QCOMPARE(port->writeNanos[0] - begin, line.interFrame.count()); // a line never heard
         for (int r = 1; r <= 12; ++r)
-            QCOMPARE(window.cell(r, 0), served(2, 1138 + r));
+            QCOMPARE(window.cell(r, 0), staticValue(2, 1138 + r));
         QVERIFY(!window.has(13, 0));
         QCOMPARE(window.coloursOf(0), (std::vector{SlotColour::Polling, SlotColour::Idle}));
     }
@@ -170,7 +150,7 @@ private slots:
         QVERIFY(runPass());
         QCOMPARE(port->writes.size(), 4);
         for (int slot = 0; slot < 4; ++slot)
-            QCOMPARE(window.cell(1, slot), served(window.ids[slot].toInt(), 1139));
+            QCOMPARE(window.cell(1, slot), staticValue(window.ids[slot].toInt(), 1139));
         // At the end all four boxes are idle, the last four colours written.
         const std::vector last(window.colours.end() - 4, window.colours.end());
         for (int slot = 0; slot < 4; ++slot)
@@ -190,7 +170,7 @@ private slots:
         QVERIFY(runPass());
         QVERIFY(!window.has(1, 0));
         for (int r = 1; r <= 12; ++r)
-            QCOMPARE(window.cell(r, 1), served(60, 1138 + r));
+            QCOMPARE(window.cell(r, 1), staticValue(60, 1138 + r));
         QCOMPARE(window.coloursOf(0),
                  (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));
     }
@@ -201,7 +181,7 @@ private slots:
         port->feedQuietly(withCrc(QByteArray::fromHex("0203020007")));
         port->onWrite = [this](const QByteArray &r) { port->feed(replyTo(r)); };
         QVERIFY(runPass());
-        QCOMPARE(window.cell(1, 0), served(2, 1139));
+        QCOMPARE(window.cell(1, 0), staticValue(2, 1139));
     }
 
     void exceptionEndsTheWaitAtOnceAndWritesNothing() {
@@ -281,8 +261,8 @@ private slots:
         window.count = "15";
         answerAtOnce();
         QVERIFY(runPass());
-        QCOMPARE(window.cell(14, 0), served(2, 1139 + 13));
-        QCOMPARE(window.cell(15, 0), served(2, 1139 + 14));
+        QCOMPARE(window.cell(14, 0), staticValue(2, 1139 + 13));
+        QCOMPARE(window.cell(15, 0), staticValue(2, 1139 + 14));
         QVERIFY(!window.has(16, 0));
     }
 
@@ -392,7 +372,7 @@ private slots:
         // The reply is in the port but its announcement has not been delivered yet.
         port->onWrite = [this](const QByteArray &r) { port->feedQuietly(replyTo(r)); };
         QVERIFY(runPass());
-        QCOMPARE(window.cell(1, 0), served(2, 1139));
+        QCOMPARE(window.cell(1, 0), staticValue(2, 1139));
     }
 
     // Slot 0 (slave 2) answers as the row says, slot 1 (slave 60) at once.
@@ -476,7 +456,7 @@ private slots:
 
         QCOMPARE(port->writes.size(), 2);
         for (int r = 1; r <= 12; ++r) // a late reply of slave 2 is never taken for slave 60's
-            QCOMPARE(window.cell(r, 1), served(60, 1138 + r));
+            QCOMPARE(window.cell(r, 1), staticValue(60, 1138 + r));
         const qint64 sent = port->writeNanos[1];
         const qint64 lastByte = port->lastFeedBefore(sent);
         if (lastByte >= 0)
@@ -629,7 +609,7 @@ private slots:
         QVERIFY(runPass());
         QCOMPARE(results.at(0).at(1).value<SlotResult>().outcome, SlotOutcome::Valid);
         for (int r = 1; r <= 12; ++r)
-            QCOMPARE(window.cell(r, 0), served(2, 1138 + r));
+            QCOMPARE(window.cell(r, 0), staticValue(2, 1138 + r));
         QCOMPARE(this->verdicts(true), verdicts);
         QCOMPARE(records.back().pieces, pieces);
     }

@@ -1,10 +1,10 @@
 #include "fakeclock.h"
 #include "faketransport.h"
 #include "form1.h"
+#include "frames.h"
 #include "readinggrid.h"
 #include "scancontrol.h"
 #include "snapshot.h"
-#include "withcrc.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -28,16 +28,8 @@
 namespace {
 
 // Register 1142 holds 523 at every slave; the others hold their address.
-QByteArray replyTo(const QByteArray &request) {
-    const int start = std::uint8_t(request[2]) << 8 | std::uint8_t(request[3]);
-    const int count = std::uint8_t(request[5]);
-    QByteArray frame{request.left(2)};
-    frame += char(2 * count);
-    for (int r = 0; r < count; ++r) {
-        const int v = start + r == 1142 ? 523 : start + r;
-        frame += char(v >> 8), frame += char(v & 0xFF);
-    }
-    return withCrc(frame);
+std::uint16_t served(int, int address) {
+    return std::uint16_t(address == 1142 ? 523 : address);
 }
 
 QByteArray fileBytes(const QString &path) {
@@ -129,7 +121,7 @@ class TestScan : public QObject {
     QString csv() const { return dir.filePath("mwRARE.csv"); }
     void answer(FakeTransport *port) {
         port->onWrite = [this, port](const QByteArray &r) {
-            clock->after(5 * ms, [port, r] { port->feed(replyTo(r)); });
+            clock->after(5 * ms, [port, r] { port->feed(replyTo(r, served)); });
         };
     }
     // Runs the fake clock until n more cycles have ended.
@@ -214,7 +206,7 @@ private slots:
         answer(port1);
         port0->onWrite = [this](const QByteArray &r) {
             form->PBScan->click(); // stop requested while link 0 waits
-            clock->after(5 * ms, [this, r] { port0->feed(replyTo(r)); });
+            clock->after(5 * ms, [this, r] { port0->feed(replyTo(r, served)); });
         };
         QSignalSpy started(control, &scan::ScanControl::cycleStarted);
         form->PBScan->click();
@@ -245,7 +237,7 @@ private slots:
             form->cmdTest1->click();
             clock->after(5 * ms, [&, r] {
                 --outstanding;
-                port0->feed(replyTo(r));
+                port0->feed(replyTo(r, served));
             });
         };
         QSignalSpy started(control, &scan::ScanControl::cycleStarted);

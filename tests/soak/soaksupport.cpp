@@ -43,34 +43,11 @@ int openTerminals() {
     return terminals;
 }
 
-QByteArray withCrc(QByteArray frame) {
-    std::uint16_t crc = 0xFFFF;
-    for (const char c : frame) {
-        crc ^= std::uint8_t(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
-    }
-    frame.append(char(crc & 0xFF));
-    frame.append(char(crc >> 8));
-    return frame;
-}
-
-bool crcHolds(QByteArrayView frame) {
-    return frame.size() >= 3 &&
-           withCrc(frame.first(frame.size() - 2).toByteArray()) == frame.toByteArray();
-}
-
 QByteArray staticReply(int slave, int start, int count) {
-    QByteArray frame;
-    frame.append(char(slave));
-    frame.append(char(3));
-    frame.append(char(2 * count));
-    for (int r = 0; r < count; ++r) {
-        const std::uint16_t v = staticValue(slave, start + r);
-        frame.append(char(v >> 8));
-        frame.append(char(v & 0xFF));
-    }
-    return withCrc(frame);
+    std::vector<std::uint16_t> values;
+    for (int r = 0; r < count; ++r)
+        values.push_back(staticValue(slave, start + r));
+    return readReply(slave, values);
 }
 
 bool isWholeSnapshotLine(QByteArrayView content) {

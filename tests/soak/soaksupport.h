@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frames.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -22,15 +24,10 @@ int openDescriptors();
 // Descriptors this process holds on pseudo-terminal devices.
 int openTerminals();
 
-// The frame with its Modbus CRC appended, low byte first. Computed here bit by bit, apart from
-// the station's table, so that the tests judge frames by a CRC of their own.
-QByteArray withCrc(QByteArray frame);
-bool crcHolds(QByteArrayView frame);
-
-// What plant-sim --static serves: register a of slave s holds (s * 1000 + a) & 0xFFFF.
-constexpr std::uint16_t staticValue(int slave, int address) {
-    return std::uint16_t((slave * 1000 + address) & 0xFFFF);
-}
+// The frames of the tests' slaves, by the tests' own CRC (frames.h).
+using ::crcHolds;
+using ::staticValue;
+using ::withCrc;
 
 // The reply a --static slave sends for a read of count registers from start.
 QByteArray staticReply(int slave, int start, int count);

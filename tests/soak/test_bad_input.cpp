@@ -6,10 +6,10 @@
 // frame it received well formed. Requests a slave cannot serve (no registers, more than 125,
 // past the last address) must come back as libmodbus exceptions, shown as such.
 #include "form1.h"
-#include "plantsim.h"
 #include "qserialtransport.h"
 #include "readinggrid.h"
 #include "scancontrol.h"
+#include "simstation.h"
 #include "soaksupport.h"
 
 #include <QApplication>
@@ -279,9 +279,9 @@ private slots:
         qInfo("%d s, seed %u (BAD_INPUT_SEED repeats the texts)", seconds, seed);
         QRandomGenerator random(seed);
 
-        PlantSim sim({"--static"});
-        QVERIFY(sim.start());
-        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
+        SimStation station({"--static"});
+        QVERIFY(station.start());
+        PlantSim &sim = station.sim;
         const QString com5 = sim.portPattern().arg(5);
         const QString com10 = sim.portPattern().arg(10);
         const std::array<std::vector<int>, 2> servedOn{{{2, 60, 5, 6}, {9, 10}}};
@@ -289,14 +289,11 @@ private slots:
             return device == com5 ? &servedOn[0] : device == com10 ? &servedOn[1] : nullptr;
         };
 
-        QTemporaryDir dir;
         taps_ = {new TappedPort, new TappedPort};
-        Form1 form({taps_[0], taps_[1]},
-                   Form1Options{dir.filePath(QStringLiteral("mwRARE.csv")), replyTimeoutMs});
+        Form1 &form = station.open({station.csvPath(), replyTimeoutMs}, {taps_[0], taps_[1]});
         form_ = &form;
         form.Timer2->stop();
-        QCOMPARE(form.cmd_coneck->text(), QStringLiteral("DisConnect"));
-        QCOMPARE(form.cmd_coneck1->text(), QStringLiteral("DisConnect"));
+        QCOMPARE(station.connectTexts(), SimStation::bothOpen);
         for (int box = 0; box < boxCount; ++box)
             setBoxText(box, saneTexts_[box]);
         for (int slot = 0; slot < slotColumns; ++slot) {

@@ -11,9 +11,9 @@
 // counts must match the simulator's exactly.
 #include "diagnostics.h"
 #include "form1.h"
-#include "plantsim.h"
 #include "readinggrid.h"
 #include "scancontrol.h"
+#include "simstation.h"
 #include "soaksupport.h"
 
 #include <QApplication>
@@ -248,16 +248,15 @@ private slots:
         QVERIFY(dir.isValid());
         const QString record = dir.filePath(QStringLiteral("served.txt"));
         const QString csv = dir.filePath(QStringLiteral("mwRARE.csv"));
-        PlantSim sim({"--static", "--late", "0.1", "--corrupt", "0.05", "--exception", "0.05",
-                      "--silent", "0.05", "--garbage", "0.05", "--garbage-mode", "before",
-                      "--record", record, "--seed", QString::number(seed)});
-        QVERIFY(sim.start());
-        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
+        SimStation station({"--static", "--late", "0.1", "--corrupt", "0.05", "--exception", "0.05",
+                            "--silent", "0.05", "--garbage", "0.05", "--garbage-mode", "before",
+                            "--record", record, "--seed", QString::number(seed)});
+        QVERIFY(station.start());
+        PlantSim &sim = station.sim;
 
-        Form1 form({}, Form1Options{csv, replyTimeoutMs});
+        Form1 &form = station.open(Form1Options{csv, replyTimeoutMs});
         form.Timer2->stop(); // the test starts the scan itself
-        QCOMPARE(form.cmd_coneck->text(), QStringLiteral("DisConnect"));
-        QCOMPARE(form.cmd_coneck1->text(), QStringLiteral("DisConnect"));
+        QCOMPARE(station.connectTexts(), SimStation::bothOpen);
         for (int link = 0; link < 2; ++link) {
             const auto &boxes = link == 0 ? form.cheAID : form.cheAID1;
             const auto &ids = link == 0 ? form.txtaID : form.txtaID1;

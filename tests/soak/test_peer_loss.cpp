@@ -3,9 +3,9 @@
 // while the device is gone, holds no more descriptors than before, and polls again on its own
 // within two seconds of the device's return.
 #include "form1.h"
-#include "plantsim.h"
 #include "portkeeper.h"
 #include "scancontrol.h"
+#include "simstation.h"
 #include "soaksupport.h"
 #include "transport.h"
 
@@ -58,11 +58,10 @@ private slots:
         QRandomGenerator random(seed);
 
         // Replies paced like the real line, so that a loss can fall between request and reply.
-        PlantSim sim({"--static", "--wire-speed"});
-        QVERIFY(sim.start());
-        qputenv("RTU_STATION_PORTS", sim.portPattern().toLocal8Bit());
-        QTemporaryDir dir;
-        Form1 form({}, Form1Options{dir.filePath(QStringLiteral("mwRARE.csv"))});
+        SimStation station({"--static", "--wire-speed"});
+        QVERIFY(station.start());
+        PlantSim &sim = station.sim;
+        Form1 &form = station.open();
         form.Timer2->stop();
         // Slaves 2, 60, 5 and 6 on link 0. Link 1 stays open but unpolled, so that the CPU the
         // station uses while link 0's device is gone is that of the lost link and the cycle

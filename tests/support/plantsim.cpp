@@ -1,7 +1,6 @@
 #include "plantsim.h"
 
 #include <QDeadlineTimer>
-#include <QSignalSpy>
 #include <cstring>
 
 PlantSim::PlantSim(QStringList extraArgs)
@@ -17,6 +16,10 @@ bool PlantSim::start() {
                                                                QStringLiteral("--stdin-control")} +
                                                        args_);
     return process_.waitForStarted(5000) && waitForLine(QStringLiteral("ready"), nullptr, 10000);
+}
+
+void PlantSim::pointStation() const {
+    qputenv("RTU_STATION_PORTS", portPattern().toLocal8Bit());
 }
 
 bool PlantSim::command(const QString &line) {

@@ -41,6 +41,8 @@ public:
     QString dir() const { return dir_.path(); }
     // The RTU_STATION_PORTS pattern that reaches its links.
     QString portPattern() const { return dir_.filePath(QStringLiteral("COM%1")); }
+    // Points the station of this process at those links (RTU_STATION_PORTS).
+    void pointStation() const;
     // A control command ("drop 0", "restore 0"); waits for its "ok".
     bool command(const QString &line);
     // Sends a control command without waiting; waitForOk() collects its answer later.

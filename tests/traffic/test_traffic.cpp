@@ -1,11 +1,11 @@
 #include "capturefile.h"
 #include "faketransport.h"
+#include "frames.h"
 #include "frametext.h"
 #include "poll.h"
 #include "traffic.h"
 #include "trafficmodel.h"
 #include "trafficwindow.h"
-#include "withcrc.h"
 
 #include <QApplication>
 #include <QClipboard>
