@@ -48,37 +48,48 @@ void setBackColour(QCheckBox *box, const QColor &colour) {
     box->setPalette(p);
 }
 
+// Where the two links' panels differ; everything else is the same.
+struct LinkLayout {
+    int top;              // of the three panels
+    int modeTop, testTop; // of the mode and "Test" buttons
+    const char *buttonPanel, *portPanel, *slotPanel, *portLabel, *baudLabel;
+    const char *buttonCaption, *portCaption;
+    const char *suffix; // of the names link 1's controls share with link 0's
+};
+
+constexpr std::array<LinkLayout, modbus::linkCount> linkLayouts{{
+    {360, 840, 1320, "Frame6", "Frame1", "Frame3", "Label1", "Label2", "Frame6", " Pielstick", ""},
+    {2280, 720, 1200, "Frame14", "Frame5", "Frame11", "Label3", "Label4", "", "SWD9TM", "1"},
+}};
+
 } // namespace
 
 LinkControls makeLinkControls(QWidget *parent, int link) {
-    const bool first = link == 0;
-    const int top = first ? 360 : 2280;
-    auto name = [first](const char *base) {
-        return first ? QByteArray(base) : QByteArray(base) + '1';
-    };
+    const LinkLayout &l = linkLayouts[link];
+    const auto name = [&l](const char *base) { return QByteArray(base) + l.suffix; };
+    const auto text = [](const char *latin1) { return QString::fromLatin1(latin1); };
     LinkControls c;
-    c.buttonPanel = makeControl<QGroupBox>(parent, first ? "Frame6" : "Frame14", 120, top, 1095,
-                                           1815, first ? QStringLiteral("Frame6") : QString());
+    c.buttonPanel = makeControl<QGroupBox>(parent, l.buttonPanel, 120, l.top, 1095, 1815,
+                                           text(l.buttonCaption));
     c.connect = makeControl<QPushButton>(c.buttonPanel, name("cmd_coneck"), 120, 240, 855, 375,
                                          links::connectCaption);
-    c.mode = makeControl<QPushButton>(c.buttonPanel, name("cmd_auto"), 120, first ? 840 : 720, 855,
-                                      375, QStringLiteral("Manual"));
-    c.test = makeControl<QPushButton>(c.buttonPanel, name("cmdTest"), 120, first ? 1320 : 1200, 855,
-                                      375, QStringLiteral("Test"));
+    c.mode = makeControl<QPushButton>(c.buttonPanel, name("cmd_auto"), 120, l.modeTop, 855, 375,
+                                      QStringLiteral("Manual"));
+    c.test = makeControl<QPushButton>(c.buttonPanel, name("cmdTest"), 120, l.testTop, 855, 375,
+                                      QStringLiteral("Test"));
 
     c.portPanel =
-        makeControl<QGroupBox>(parent, first ? "Frame1" : "Frame5", 1200, top, 1935, 1815,
-                               first ? QStringLiteral(" Pielstick") : QStringLiteral("SWD9TM"));
-    c.portLabel = makeControl<QLabel>(c.portPanel, first ? "Label1" : "Label3", 120, 480, 975, 255,
+        makeControl<QGroupBox>(parent, l.portPanel, 1200, l.top, 1935, 1815, text(l.portCaption));
+    c.portLabel = makeControl<QLabel>(c.portPanel, l.portLabel, 120, 480, 975, 255,
                                       QStringLiteral("Com          :"));
     c.port = makeList(c.portPanel, name("ComA"), 480, portEntries());
-    c.baudLabel = makeControl<QLabel>(c.portPanel, first ? "Label2" : "Label4", 120, 960, 855, 255,
+    c.baudLabel = makeControl<QLabel>(c.portPanel, l.baudLabel, 120, 960, 855, 255,
                                       QStringLiteral("BoudRate :"));
     c.baud = makeList(c.portPanel, name("BoudRateA"), 960,
                       {QStringLiteral("9600"), QStringLiteral("38400"), QStringLiteral("115200")});
 
-    c.slotPanel = makeControl<QGroupBox>(parent, first ? "Frame3" : "Frame11", 3240, top, 975, 1815,
-                                         QStringLiteral("ID"));
+    c.slotPanel =
+        makeControl<QGroupBox>(parent, l.slotPanel, 3240, l.top, 975, 1815, QStringLiteral("ID"));
     for (int i = 0; i < modbus::slotCount; ++i) {
         c.ids[i] =
             makeControl<QLineEdit>(c.slotPanel, name("txtaID"), 120, 360 + 360 * i, 375, 285);
