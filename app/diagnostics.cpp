@@ -6,11 +6,12 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-Diagnostics::Diagnostics(ReadingGrid &grid, std::array<Link, 2> links, QObject *parent)
+Diagnostics::Diagnostics(ReadingGrid &grid, std::array<Link, modbus::linkCount> links,
+                         QObject *parent)
     : QObject(parent)
     , grid_(grid)
     , links_(links) {
-    for (int link = 0; link < 2; ++link) {
+    for (int link = 0; link < modbus::linkCount; ++link) {
         connect(links_[link].poll, &modbus::LinkPoll::slotFinished, this,
                 [this, link](int slot, const modbus::SlotResult &result) {
                     onSlotFinished(link, slot, result);
@@ -19,7 +20,7 @@ Diagnostics::Diagnostics(ReadingGrid &grid, std::array<Link, 2> links, QObject *
             modbus::countLate(stats_[link][slot]);
             showTooltips(link, slot);
         });
-        for (int slot = 0; slot < 4; ++slot)
+        for (int slot = 0; slot < modbus::slotCount; ++slot)
             showTooltips(link, slot);
     }
 }
@@ -30,9 +31,9 @@ void Diagnostics::reset(int link, int slot) {
 }
 
 std::optional<std::pair<int, int>> Diagnostics::slotOfColumn(int column) {
-    for (int link = 0; link < 2; ++link) {
+    for (int link = 0; link < modbus::linkCount; ++link) {
         const int slot = column - firstSlotColumn(link);
-        if (slot >= 0 && slot < 4)
+        if (slot >= 0 && slot < modbus::slotCount)
             return std::pair{link, slot};
     }
     return std::nullopt;

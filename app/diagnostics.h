@@ -1,6 +1,7 @@
 #pragma once
 
 #include "slotstats.h"
+#include "stationshape.h"
 
 #include <QObject>
 #include <array>
@@ -16,12 +17,13 @@ class Diagnostics : public QObject {
 public:
     struct Link {
         modbus::LinkPoll *poll = nullptr;
-        std::array<QCheckBox *, 4> boxes{};
-        std::array<QLineEdit *, 4> ids{};
+        std::array<QCheckBox *, modbus::slotCount> boxes{};
+        std::array<QLineEdit *, modbus::slotCount> ids{};
         int firstColumn = 0;
     };
 
-    Diagnostics(ReadingGrid &grid, std::array<Link, 2> links, QObject *parent = nullptr);
+    Diagnostics(ReadingGrid &grid, std::array<Link, modbus::linkCount> links,
+                QObject *parent = nullptr);
 
     const modbus::SlotStats &stats(int link, int slot) const { return stats_[link][slot]; }
     void reset(int link, int slot);
@@ -34,6 +36,6 @@ private:
     void showTooltips(int link, int slot);
 
     ReadingGrid &grid_;
-    std::array<Link, 2> links_;
-    std::array<std::array<modbus::SlotStats, 4>, 2> stats_{};
+    std::array<Link, modbus::linkCount> links_;
+    std::array<std::array<modbus::SlotStats, modbus::slotCount>, modbus::linkCount> stats_{};
 };

@@ -2,27 +2,22 @@
 
 #include "poll.h"
 #include "snapshotwriter.h"
+#include "stationlink.h"
+#include "stationsettings.h"
 
 #include <QByteArrayView>
-
 #include <QString>
 #include <QTimer> // Timer1 and Timer2 are used through the window
 #include <QWidget>
 #include <array>
 #include <optional>
 
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
 class BrowserPane;
 class Diagnostics;
-class PortKeeper;
 class FractionProgressBar;
+class PortKeeper;
 class ReadingGrid;
-class SerialTransport;
+class UploadPanel;
 
 namespace scan {
 class ScanControl;
@@ -30,45 +25,59 @@ class ScanControl;
 namespace trend {
 class Trends;
 }
-
 namespace traffic {
 class Traffic;
 class TrafficWindow;
 } // namespace traffic
 
 struct Form1Options {
-    QString csvPath; // empty: mwRARE.csv beside the program
+    QString csvPath = {}; // empty: mwRARE.csv in the settings' state folder
     int replyTimeoutMs = modbus::LinkPoll::defaultTimeoutMs;
     scan::WriteFunction writeSnapshot = {}; // empty: the real file write
     int snapshotStuckMs = scan::SnapshotWriter::defaultStuckMs;
     int portRetryUnitMs = 1000;  // the step of the back-off on which closed ports are tried
     clk::Clock *clock = nullptr; // of the polls and the cycle; null: the system's
+    // Read from the environment when the window is made, when not given.
+    std::optional<StationSettings> settings = std::nullopt;
 };
 
 // The station's one window. It holds the controls under their own names and wires them to the
 // links, the poll, the scan cycle and the upload.
 class Form1 : public QWidget {
     Q_OBJECT
+
+    // Both links; the names of their controls below refer into them.
+    StationLinks links_;
+
 public:
+    using Ports = std::array<SerialTransport *, modbus::linkCount>;
+
     // Null transports get the station's serial ports; given ones become the window's children.
-    explicit Form1(std::array<SerialTransport *, 2> ports = {}, Form1Options options = {},
-                   QWidget *parent = nullptr);
+    explicit Form1(Ports ports = {}, Form1Options options = {}, QWidget *parent = nullptr);
     ~Form1() override;
 
     // Panels.
-    QGroupBox *Frame4, *Frame6, *Frame1, *Frame3, *Frame14, *Frame5, *Frame11, *Frame2;
+    QGroupBox *Frame4, *Frame2;
+    QGroupBox *&Frame6 = links_[0].controls.buttonPanel, *&Frame1 = links_[0].controls.portPanel,
+              *&Frame3 = links_[0].controls.slotPanel;
+    QGroupBox *&Frame14 = links_[1].controls.buttonPanel, *&Frame5 = links_[1].controls.portPanel,
+              *&Frame11 = links_[1].controls.slotPanel;
     // Link 0.
-    QPushButton *cmd_coneck, *cmd_auto, *cmdTest;
-    QLabel *Label1, *Label2;
-    QComboBox *ComA, *BoudRateA;
-    std::array<QLineEdit *, 4> txtaID;
-    std::array<QCheckBox *, 4> cheAID;
+    QPushButton *&cmd_coneck = links_[0].controls.connect, *&cmd_auto = links_[0].controls.mode,
+                *&cmdTest = links_[0].controls.test;
+    QLabel *&Label1 = links_[0].controls.portLabel, *&Label2 = links_[0].controls.baudLabel;
+    QComboBox *&ComA = links_[0].controls.port, *&BoudRateA = links_[0].controls.baud;
+    std::array<QLineEdit *, modbus::slotCount> &txtaID = links_[0].controls.ids;
+    std::array<QCheckBox *, modbus::slotCount> &cheAID = links_[0].controls.boxes;
+    SerialTransport *&MSComm = links_[0].port;
     // Link 1.
-    QPushButton *cmd_coneck1, *cmd_auto1, *cmdTest1;
-    QLabel *Label3, *Label4;
-    QComboBox *ComA1, *BoudRateA1;
-    std::array<QLineEdit *, 4> txtaID1;
-    std::array<QCheckBox *, 4> cheAID1;
+    QPushButton *&cmd_coneck1 = links_[1].controls.connect, *&cmd_auto1 = links_[1].controls.mode,
+                *&cmdTest1 = links_[1].controls.test;
+    QLabel *&Label3 = links_[1].controls.portLabel, *&Label4 = links_[1].controls.baudLabel;
+    QComboBox *&ComA1 = links_[1].controls.port, *&BoudRateA1 = links_[1].controls.baud;
+    std::array<QLineEdit *, modbus::slotCount> &txtaID1 = links_[1].controls.ids;
+    std::array<QCheckBox *, modbus::slotCount> &cheAID1 = links_[1].controls.boxes;
+    SerialTransport *&MSComm1 = links_[1].port;
     // Register block and scan.
     QLabel *Label9, *Label10;
     QLineEdit *txt_addr, *txt_jumlahData;
@@ -82,12 +91,11 @@ public:
     BrowserPane *WebBrowser1;
     QTimer *Timer1, *Timer2;
     clk::Timer *Timer3; // the cycle's pause, on the station's clock
-    SerialTransport *MSComm, *MSComm1;
 
-    modbus::LinkPoll *poll(int link) const { return polls_[link]; }
+    modbus::LinkPoll *poll(int link) const { return links_[link].poll; }
     scan::ScanControl *scanControl() const { return scan_; }
     Diagnostics *diagnostics() const { return diagnostics_; }
-    PortKeeper *portKeeper(int link) const { return keepers_[link]; }
+    PortKeeper *portKeeper(int link) const { return links_[link].keeper; }
     trend::Trends *trends() const { return trends_; }
     QString csvPath() const { return csvPath_; }
     scan::SnapshotWriter *snapshotWriter() const { return snapshotWriter_; }
@@ -116,31 +124,21 @@ protected:
 
 private:
     void createControls();
-    void createLinkControls(int link);
-    modbus::LinkPoll *createPoll(int link, SerialTransport &port);
+    void createLinks(Ports ports, const Form1Options &options);
     void wire();
+    void wireWindows();
+    void showReading(int link, int slot, const modbus::SlotResult &result);
     void load();
     void takeSnapshot();
-    void wireDiagnostics();
-    void connectLink(int link);
-    void showLinkState(int link);
-    void offerStatsReset(const QPoint &pos);
-    void wireTrends();
-    void offerTrend(const QPoint &pos);
-    void wireTraffic();
 
-    std::array<modbus::LinkPoll *, 2> polls_{};
+    const StationSettings settings_;
+    clk::Clock &clock_;
+    const QString csvPath_;
+    scan::SnapshotWriter *snapshotWriter_ = nullptr;
     scan::ScanControl *scan_ = nullptr;
     Diagnostics *diagnostics_ = nullptr;
-    std::array<PortKeeper *, 2> keepers_{};
     trend::Trends *trends_ = nullptr;
-    QString csvPath_;
-    scan::SnapshotWriter *snapshotWriter_ = nullptr;
-    int portRetryUnitMs_;
-    // RTU_STATION_SERVER, read and checked once at start-up.
-    QString server_;
-    std::optional<QString> serverProblem_;
     traffic::Traffic *traffic_ = nullptr;
     traffic::TrafficWindow *trafficWindow_ = nullptr; // made when first asked for
-    clk::Clock &clock_;
+    UploadPanel *upload_ = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "quitsignals.h"
 #include "settingscheck.h"
 #include "startupproblem.h"
+#include "stationsettings.h"
 #include "transport.h"
 
 #include <QApplication>
@@ -29,9 +30,12 @@ int main(int argc, char *argv[]) {
     const auto refuse = [&](int status, const QString &why) {
         return tellStartupProblem(status, why, argc, argv);
     };
-    if (const auto problem = settingsProblem(QProcessEnvironment::systemEnvironment()))
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (const auto problem = settingsProblem(environment))
         return refuse(2, *problem);
-    const QString ports = qEnvironmentVariable("RTU_STATION_PORTS");
+    // Read once, here: the window and its parts get what they need of it.
+    const StationSettings settings = StationSettings::fromEnvironment(environment);
+    const QString &ports = settings.portPattern;
     if (const auto problem = portPatternProblem(ports))
         return refuse(2, QStringLiteral("RTU_STATION_PORTS=\"") + ports + QStringLiteral("\" ") +
                              *problem +
@@ -46,7 +50,7 @@ int main(int argc, char *argv[]) {
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     QApplication app(argc, argv);
-    Form1 form;
+    Form1 form({}, Form1Options{.settings = settings});
     QuitSignals quitSignals;
     // Stopped from outside, the station shuts down as when the operator closes the window.
     QObject::connect(&quitSignals, &QuitSignals::received, &form, [&form] {

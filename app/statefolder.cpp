@@ -3,8 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
-QString snapshotFilePath() {
-    const QString folder = qEnvironmentVariable("RTU_STATION_STATE_DIR");
-    return QDir(folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder)
+QString snapshotFilePath(const QString &stateFolder) {
+    return QDir(stateFolder.isEmpty() ? QCoreApplication::applicationDirPath() : stateFolder)
         .filePath(QStringLiteral("mwRARE.csv"));
 }

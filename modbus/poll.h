@@ -6,6 +6,7 @@
 #include "framerecord.h"
 #include "linetiming.h"
 #include "pollrecords.h"
+#include "stationshape.h"
 
 #include <QObject>
 #include <array>
@@ -57,7 +58,7 @@ struct PollBinding {
 class LinkPoll : public QObject {
     Q_OBJECT
 public:
-    static constexpr int slotCount = 4;
+    static constexpr int slotCount = modbus::slotCount;
     static constexpr int defaultTimeoutMs = 500;
 
     enum class Phase {

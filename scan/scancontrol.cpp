@@ -11,7 +11,7 @@ namespace scan {
 ScanControl::ScanControl(ScanControls controls, QObject *parent)
     : QObject(parent)
     , c_(std::move(controls)) {
-    for (int link = 0; link < 2; ++link)
+    for (int link = 0; link < modbus::linkCount; ++link)
         connect(c_.polls[link], &modbus::LinkPoll::finished, this,
                 [this, link] { onPollFinished(link); });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stationshape.h"
+
 #include <QObject>
 #include <QPointer>
 #include <array>
@@ -25,13 +27,13 @@ inline const QString manualCaption = QStringLiteral("Manual");
 
 // What the cycle drives. The controls belong to the window.
 struct ScanControls {
-    QPushButton *scanSwitch = nullptr;         // PBScan: its caption names the action offered
-    std::array<QPushButton *, 2> modes{};      // cmd_auto, cmd_auto1: "Auto" or "Manual"
-    QPushButton *testButton = nullptr;         // cmdTest
-    QPushButton *testEnabler = nullptr;        // cmdAuto
-    clk::Timer *cycleTimer = nullptr;          // Timer3
-    QTimer *startTimer = nullptr;              // Timer2
-    std::array<modbus::LinkPoll *, 2> polls{}; // link 0, link 1
+    QPushButton *scanSwitch = nullptr; // PBScan: its caption names the action offered
+    std::array<QPushButton *, modbus::linkCount> modes{}; // cmd_auto, cmd_auto1: "Auto" or "Manual"
+    QPushButton *testButton = nullptr;                    // cmdTest
+    QPushButton *testEnabler = nullptr;                   // cmdAuto
+    clk::Timer *cycleTimer = nullptr;                     // Timer3
+    QTimer *startTimer = nullptr;                         // Timer2
+    std::array<modbus::LinkPoll *, modbus::linkCount> polls{}; // link 0, link 1
     std::function<void()> snapshot;
 };
 

@@ -16,6 +16,11 @@ QSerialTransport::QSerialTransport(QObject *parent)
     connect(&port_, &QSerialPort::errorOccurred, this, &QSerialTransport::onError);
 }
 
+QSerialTransport::QSerialTransport(const QString &devicePattern, QObject *parent)
+    : QSerialTransport(parent) {
+    devicePattern_ = devicePattern;
+}
+
 bool QSerialTransport::open() {
     if (port_.isOpen())
         return true;
@@ -98,7 +103,7 @@ void QSerialTransport::discardInput() {
 }
 
 QString QSerialTransport::deviceName() const {
-    return portDevice(portNumber());
+    return devicePattern_ ? portDevice(portNumber(), *devicePattern_) : portDevice(portNumber());
 }
 
 void QSerialTransport::onError(QSerialPort::SerialPortError error) {

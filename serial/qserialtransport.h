@@ -11,7 +11,10 @@
 class QSerialTransport : public SerialTransport {
     Q_OBJECT
 public:
+    // Devices named by RTU_STATION_PORTS as the environment holds it at each open.
     explicit QSerialTransport(QObject *parent = nullptr);
+    // Devices named by the given pattern (see portDevice).
+    QSerialTransport(const QString &devicePattern, QObject *parent);
 
     bool open() override;
     void close() override;
@@ -33,4 +36,5 @@ private:
     QSerialPort port_;
     QString lastOpenError_;
     QString openNotice_;
+    std::optional<QString> devicePattern_; // none: the environment's
 };

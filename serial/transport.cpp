@@ -11,7 +11,10 @@ bool SerialTransport::setPortNumber(int number) {
 }
 
 QString portDevice(int number) {
-    const QString pattern = qEnvironmentVariable("RTU_STATION_PORTS");
+    return portDevice(number, qEnvironmentVariable("RTU_STATION_PORTS"));
+}
+
+QString portDevice(int number, const QString &pattern) {
     if (!pattern.isEmpty())
         return pattern.arg(number);
 #ifdef Q_OS_WIN

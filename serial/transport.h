@@ -44,8 +44,10 @@ private:
     int portNumber_ = 1;
 };
 
-// Device path for port number N: the RTU_STATION_PORTS pattern with %1 for N when it is set,
-// else COMN on Windows and /dev/ttyS<N-1> elsewhere.
+// Device path for port number N: the device pattern (RTU_STATION_PORTS) with %1 for N when it
+// is set, else COMN on Windows and /dev/ttyS<N-1> elsewhere.
+QString portDevice(int number, const QString &pattern);
+// The same with RTU_STATION_PORTS as the environment holds it now.
 QString portDevice(int number);
 
 // What is wrong with a device pattern for RTU_STATION_PORTS, or nothing when it is usable: it

@@ -8,10 +8,6 @@
 
 namespace traffic {
 
-QString captureFileFromEnvironment() {
-    return qEnvironmentVariable(captureVariable);
-}
-
 Traffic::Traffic(const QString &capturePath, QObject *parent)
     : QObject(parent) {
     if (!capturePath.isEmpty())
@@ -24,7 +20,7 @@ void Traffic::addLink(int link, modbus::LinkPoll &poll) {
 }
 
 void Traffic::listen() {
-    for (int link = 0; link < 2; ++link) {
+    for (int link = 0; link < modbus::linkCount; ++link) {
         auto &connection = listening_[std::size_t(link)];
         modbus::LinkPoll *poll = polls_[std::size_t(link)];
         if (isRecording() && poll && !connection)

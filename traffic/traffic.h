@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stationshape.h"
 #include "trafficlog.h"
 
 #include <QObject>
@@ -19,7 +20,6 @@ QString linkEventName(LinkEvent event);
 
 // The variable that names the capture file; unset or empty: no file.
 inline constexpr char captureVariable[] = "RTU_STATION_TRAFFIC";
-QString captureFileFromEnvironment();
 
 // A station's traffic: the frames of both links, kept in the log while someone looks at it and
 // written to the capture file when there is one. With neither it does not listen to the polls,
@@ -51,8 +51,8 @@ private:
     void listen();
 
     TrafficLog log_;
-    std::array<modbus::LinkPoll *, 2> polls_{};
-    std::array<QMetaObject::Connection, 2> listening_{};
+    std::array<modbus::LinkPoll *, modbus::linkCount> polls_{};
+    std::array<QMetaObject::Connection, modbus::linkCount> listening_{};
     CaptureFile *capture_ = nullptr; // a child, or none
     int watchers_ = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framerecord.h"
+#include "stationshape.h"
 
 #include <array>
 #include <deque>
@@ -50,8 +51,8 @@ private:
     quint64 endSeq_ = 0;
     std::optional<qint64> origin_;
     // Per link: the stray-input row still taking bytes, and when its last bytes came.
-    std::array<std::optional<quint64>, 2> openStray_{};
-    std::array<qint64, 2> strayEndMicros_{};
+    std::array<std::optional<quint64>, modbus::linkCount> openStray_{};
+    std::array<qint64, modbus::linkCount> strayEndMicros_{};
     std::vector<quint64> grown_;
 };
 

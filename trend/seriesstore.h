@@ -1,6 +1,7 @@
 #pragma once
 
 #include "samplering.h"
+#include "stationshape.h"
 
 #include <compare>
 #include <map>
@@ -20,12 +21,13 @@ struct SeriesKey {
 };
 
 struct StoreLimits {
-    int links = 2;
-    int slotsPerLink = 4;
+    int links = modbus::linkCount;
+    int slotsPerLink = modbus::slotCount;
     int rows = 14;                        // registers of a slot that reach the grid
     std::size_t samplesPerSeries = 7200;  // an hour at two readings a second
     std::int64_t keepMs = 60 * 60 * 1000; // a series not read for this long is dropped
-    std::size_t maxSeries = 2 * 8 * 14;   // twice the cells, for address changes
+    // twice the cells, for address changes
+    std::size_t maxSeries = 2 * modbus::linkCount * modbus::slotCount * 14;
 };
 
 // Every reading of every cell, per series, for the last hour. Plain data, no Qt.

@@ -1,5 +1,6 @@
 #include "trendwindow.h"
 
+#include "chartpoints.h"
 #include "recorder.h"
 
 #include <QChart>
@@ -216,38 +217,19 @@ void TrendWindow::tick() {
 
 void TrendWindow::redraw() {
     float low = std::numeric_limits<float>::max(), high = std::numeric_limits<float>::lowest();
-    using Run = std::pair<const Sample *, const Sample *>;
-    std::vector<Run> runs;
-    for (std::size_t i = 0; i < shown_.size(); ++i) {
-        const auto &samples = shown_[i].samples;
-        runs.clear();
-        const Sample *begin = samples.data(), *end = begin + samples.size();
-        for (const Sample *run = begin; run != end;) {
-            run = std::find_if(run, end, [](const Sample &s) { return !s.isGap(); });
-            const Sample *last = std::find_if(run, end, [](const Sample &s) { return s.isGap(); });
-            if (run != last)
-                runs.emplace_back(run, last);
-            run = last;
+    const std::int64_t column = spanMs_ / drawnColumns;
+    std::vector<Sample> thinned;
+    const auto points = [&](std::span<const Sample> run, QList<QPointF> &out) {
+        thinned.clear();
+        thinRun(run, column, thinned);
+        for (const Sample &s : thinned) {
+            out.append({double(s.ms + wallOffset_), double(s.value)});
+            low = std::min(low, s.value);
+            high = std::max(high, s.value);
         }
-        // More readings than pixel columns cost drawing time and show nothing more: of each
-        // column's readings, the lowest and the highest are drawn, in their order.
-        const std::int64_t column = std::max<std::int64_t>(1, spanMs_ / drawnColumns);
-        const auto points = [&](const Run &run, QList<QPointF> &out) {
-            for (const Sample *s = run.first; s != run.second;) {
-                const std::int64_t bucket = s->ms / column;
-                const Sample *min = s, *max = s;
-                for (; s != run.second && s->ms / column == bucket; ++s) {
-                    min = s->value < min->value ? s : min;
-                    max = s->value > max->value ? s : max;
-                }
-                const Sample *first = std::min(min, max), *second = std::max(min, max);
-                out.append({double(first->ms + wallOffset_), double(first->value)});
-                if (second != first)
-                    out.append({double(second->ms + wallOffset_), double(second->value)});
-                low = std::min(low, min->value);
-                high = std::max(high, max->value);
-            }
-        };
+    };
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        const auto runs = splitRuns(shown_[i].samples);
         // Past the cap, the oldest runs are drawn as dots: a flapping slot would otherwise make
         // the chart carry thousands of series.
         const std::size_t dotted = runs.size() > maxSegments ? runs.size() - maxSegments : 0;
@@ -260,7 +242,7 @@ void TrendWindow::redraw() {
         std::size_t used = 0;
         for (std::size_t r = dotted; r < runs.size(); ++r) {
             QList<QPointF> line;
-            line.reserve(runs[r].second - runs[r].first);
+            line.reserve(qsizetype(runs[r].size()));
             points(runs[r], line);
             QLineSeries *series = segment(i, used++);
             series->setPointsVisible(line.size() == 1); // a lone reading is a dot
@@ -271,14 +253,12 @@ void TrendWindow::redraw() {
     }
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(shownUntil_ - spanMs_ + wallOffset_),
                         QDateTime::fromMSecsSinceEpoch(shownUntil_ + wallOffset_));
-    if (low > high) {
+    if (const auto range = valueAxisRange(low, high)) {
+        valueAxis_->setRange(range->low, range->high);
+        valueAxis_->applyNiceNumbers();
+    } else {
         valueAxis_->setRange(0, 1);
-        return;
     }
-    const double margin = std::max(1.0, 0.05 * (double(high) - double(low)));
-    // Registers hold no negative numbers: the axis starts at 0 at the lowest.
-    valueAxis_->setRange(std::max(0.0, double(low) - margin), double(high) + margin);
-    valueAxis_->applyNiceNumbers();
 }
 
 void TrendWindow::showHover(int index, const QPointF &point, bool entered) {

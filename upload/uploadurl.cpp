@@ -109,9 +109,13 @@ std::optional<QString> hostProblem(const QString &host, bool bracketed) {
 
 } // namespace
 
-QString serverAddress() {
-    const QString server = qEnvironmentVariable("RTU_STATION_SERVER").trimmed();
+QString serverAddress(const QString &setting) {
+    const QString server = setting.trimmed();
     return server.isEmpty() ? QStringLiteral("localhost") : server;
+}
+
+QString serverAddress() {
+    return serverAddress(qEnvironmentVariable("RTU_STATION_SERVER"));
 }
 
 std::optional<QString> serverAddressProblem(const QString &server) {

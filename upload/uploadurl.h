@@ -3,8 +3,10 @@
 #include <QString>
 #include <optional>
 
-// The plant web server that receives snapshot lines: RTU_STATION_SERVER with the blanks around
-// it trimmed (host or address, optionally ":port"), or "localhost" when unset or blank.
+// The plant web server that receives snapshot lines: the setting with the blanks around it
+// trimmed (host or address, optionally ":port"), or "localhost" when unset or blank.
+QString serverAddress(const QString &setting);
+// The same of RTU_STATION_SERVER as the environment holds it now.
 QString serverAddress();
 
 // What is wrong with a server address, or nothing when it is a host name, an IPv4 address or a

@@ -83,7 +83,7 @@ void layoutGrid(ReadingGrid &grid, const QStringList &link0Ids, const QStringLis
     grid.setColumnWidthTwips(0, 350);
     grid.setCellText(0, 2, QStringLiteral("ADDR: "));
     const QString id = QStringLiteral("ID: ");
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < modbus::slotCount; ++i) {
         grid.setCellText(0, firstSlotColumn(0) + i, id + link0Ids.value(i));
         grid.setCellText(0, firstSlotColumn(1) + i, id + link1Ids.value(i));
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stationshape.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTableWidget>
@@ -31,7 +33,7 @@ public:
 
 // The first column of each link's four slave slots.
 constexpr int firstSlotColumn(int link) {
-    return link == 0 ? 3 : 7;
+    return 3 + link * modbus::slotCount;
 }
 
 // The text a register value is shown with: one blank, then the decimal digits.

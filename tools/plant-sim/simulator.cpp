@@ -333,24 +333,10 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
         ++counts_.ignored;
         return;
     }
-
-    std::uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
-    drain(ourSide_);
-    drain(libmodbusSide_);
-    if (write(ourSide_, frame, length) != ssize_t(length)) {
-        std::fprintf(stderr, "plant-sim: cannot hand request to libmodbus: %s\n",
-                     std::strerror(errno));
+    std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
+    const auto received = takeRequest(link, slave, frame, length, request);
+    if (!received)
         return;
-    }
-    modbus_set_slave(ctx_, slave);
-    const int reqLength = modbus_receive(ctx_, req);
-    if (reqLength <= 0) {
-        // Bad CRC or a frame libmodbus does not accept: drop whatever else is buffered too,
-        // the next request starts clean.
-        ++counts_.bad;
-        link.rx.clear();
-        return;
-    }
 
     ++counts_.requests;
     const Fault fault = pickFault(slave);
@@ -358,10 +344,50 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
         ++counts_.silent;
         return;
     }
+    auto answer = answerRequest(slave, request, *received, fault == Fault::Exception, now);
+    if (!answer)
+        return;
 
-    const int function = req[1];
-    const int start = (req[2] << 8) | req[3];
-    const int count = (req[4] << 8) | req[5];
+    Outgoing item;
+    item.isReply = true;
+    item.firstRegister = answer->firstRegister;
+    item.kind = "ok";
+    const auto lateBy = applyFault(fault, slave, std::move(answer->bytes), item);
+    item.due = now + replyDelay(link, length, item, fault == Fault::Late, lateBy);
+    queue(link, std::move(item));
+}
+
+// The libmodbus bridge: the frame goes in at our end of the socket pair, and libmodbus takes it
+// as a request to `slave` when its CRC and form are right.
+std::optional<int> Simulator::takeRequest(Link &link, int slave, const std::uint8_t *frame,
+                                          std::size_t length, std::uint8_t *request) {
+    drain(ourSide_);
+    drain(libmodbusSide_);
+    if (write(ourSide_, frame, length) != ssize_t(length)) {
+        std::fprintf(stderr, "plant-sim: cannot hand request to libmodbus: %s\n",
+                     std::strerror(errno));
+        return std::nullopt;
+    }
+    modbus_set_slave(ctx_, slave);
+    const int received = modbus_receive(ctx_, request);
+    if (received <= 0) {
+        // Bad CRC or a frame libmodbus does not accept: drop whatever else is buffered too,
+        // the next request starts clean.
+        ++counts_.bad;
+        link.rx.clear();
+        return std::nullopt;
+    }
+    return received;
+}
+
+// libmodbus's reply to the request, a read served with the plant model's values of now, or its
+// exception reply. None when it gives no frame.
+std::optional<Simulator::Answer> Simulator::answerRequest(int slave, const std::uint8_t *request,
+                                                          int received, bool exception,
+                                                          Clock::time_point now) {
+    const int function = request[1];
+    const int start = (request[2] << 8) | request[3];
+    const int count = (request[4] << 8) | request[5];
     const bool isRead = function == MODBUS_FC_READ_HOLDING_REGISTERS ||
                         function == MODBUS_FC_WRITE_AND_READ_REGISTERS;
     if (isRead) {
@@ -371,26 +397,28 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
             mapping_->tab_registers[a] = model_.value(slave, a, seconds);
     }
 
-    const int rc = fault == Fault::Exception
-                       ? modbus_reply_exception(ctx_, req, unsigned(options_.exceptionCode))
-                       : modbus_reply(ctx_, req, reqLength, mapping_);
+    const int rc = exception
+                       ? modbus_reply_exception(ctx_, request, unsigned(options_.exceptionCode))
+                       : modbus_reply(ctx_, request, received, mapping_);
     if (rc < 0) {
         std::fprintf(stderr, "plant-sim: libmodbus reply failed: %s\n", modbus_strerror(errno));
-        return;
+        return std::nullopt;
     }
-    std::vector<std::uint8_t> reply;
+    Answer answer;
+    answer.firstRegister = isRead ? start : -1;
     std::uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
     for (ssize_t n; (n = recv(ourSide_, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-        reply.insert(reply.end(), buf, buf + n);
-    if (reply.size() < 5)
-        return;
+        answer.bytes.insert(answer.bytes.end(), buf, buf + n);
+    if (answer.bytes.size() < 5)
+        return std::nullopt;
+    return answer;
+}
 
-    Outgoing item;
-    item.isReply = true;
-    item.firstRegister = isRead ? start : -1;
-    item.kind = "ok";
+// What the fault makes of the reply on its way out: the bytes `item` carries, how it is recorded,
+// and how much later than a sound reply it goes.
+std::chrono::microseconds Simulator::applyFault(Fault fault, int slave,
+                                                std::vector<std::uint8_t> reply, Outgoing &item) {
     auto delay = std::chrono::microseconds(0);
-
     switch (fault) {
     case Fault::None:
     case Fault::Silent:
@@ -445,11 +473,18 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
     }
     if (item.isReply)
         item.bytes.insert(item.bytes.end(), reply.begin(), reply.end());
+    return delay;
+}
 
+// Pacing: how long after the request's end the reply goes out, `lateBy` included.
+std::chrono::microseconds Simulator::replyDelay(const Link &link, std::size_t requestBytes,
+                                                const Outgoing &item, bool late,
+                                                std::chrono::microseconds lateBy) const {
+    auto delay = lateBy;
     if (link.wire) {
         // The wire paces the characters. The slave answers after its turnaround (a late one
         // after --late-ms instead), never inside the silence that ends the request.
-        if (fault != Fault::Late)
+        if (!late)
             delay += std::chrono::milliseconds(options_.turnaroundMs);
         delay =
             std::max<std::chrono::microseconds>(delay, std::chrono::microseconds(link.wire->gap()));
@@ -457,13 +492,12 @@ void Simulator::handleFrame(Link &link, const std::uint8_t *frame, std::size_t l
         // The request took its time on the wire too before the slave could start answering.
         const double line = characterMicros(stationLine);
         const double micros =
-            double(length) * line +
+            double(requestBytes) * line +
             double(item.bytes.size()) * (item.charMicros > 0 ? item.charMicros : line);
         delay += std::chrono::milliseconds(options_.turnaroundMs) +
                  std::chrono::microseconds(std::llround(micros));
     }
-    item.due = now + delay;
-    queue(link, std::move(item));
+    return delay;
 }
 
 void Simulator::queue(Link &link, Outgoing item) {

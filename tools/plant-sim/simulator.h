@@ -85,8 +85,20 @@ private:
     void processFrames(Link &link, Clock::time_point now);
     void handleFrame(Link &link, const std::uint8_t *frame, std::size_t length,
                      Clock::time_point now);
-    bool runThroughLibmodbus(const std::uint8_t *frame, std::size_t length, Fault fault,
-                             std::vector<std::uint8_t> &reply);
+    // A reply as libmodbus gave it, and the first register when the request was a read.
+    struct Answer {
+        std::vector<std::uint8_t> bytes;
+        int firstRegister = -1;
+    };
+    std::optional<int> takeRequest(Link &link, int slave, const std::uint8_t *frame,
+                                   std::size_t length, std::uint8_t *request);
+    std::optional<Answer> answerRequest(int slave, const std::uint8_t *request, int received,
+                                        bool exception, Clock::time_point now);
+    std::chrono::microseconds applyFault(Fault fault, int slave, std::vector<std::uint8_t> reply,
+                                         Outgoing &item);
+    std::chrono::microseconds replyDelay(const Link &link, std::size_t requestBytes,
+                                         const Outgoing &item, bool late,
+                                         std::chrono::microseconds lateBy) const;
     Fault pickFault(int slave);
     void queue(Link &link, Outgoing item);
     void queueBabble(Link &link, Clock::time_point after);
