@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QFile>
 #include <QPushButton>
 #include <QScrollBar>
@@ -220,8 +221,15 @@ private slots:
         if (replyPieces > 0)
             QCOMPARE(last.pieces, replyPieces);
         // A reply 10 ms after the request is well clear of it; one read back at once is not.
-        if (script == "valid")
+        if (script == "valid") {
             QVERIFY(!silenceTooShort(last) && last.silenceMicros >= 5000);
+            // Which register holds which value, in the row's detail and in the capture line.
+            const QString values = QStringLiteral("1139=1792, 1140=1793, ");
+            QVERIFY2(verdictDetail(last, last.bytes.size()).contains(values),
+                     qPrintable(verdictDetail(last, last.bytes.size())));
+            QVERIFY(captureLine(last).contains(values.toUtf8() + "1141=1794"));
+            QVERIFY(captureLine(last).trimmed().endsWith("1150=1803"));
+        }
         if (script == "echo")
             QVERIFY(silenceTooShort(log.at(log.firstSeq() + 1).frame));
     }
@@ -454,8 +462,19 @@ private slots:
             QCOMPARE(QApplication::clipboard()->text().count(u'\n'), 2 * rows);
             QTemporaryDir dir;
             QVERIFY(window.saveTo(dir.filePath(QStringLiteral("saved.tsv"))));
-            QCOMPARE(fileLines(dir.filePath(QStringLiteral("saved.tsv"))).size(), 2 * rows);
+            const auto saved = fileLines(dir.filePath(QStringLiteral("saved.tsv")));
+            QCOMPARE(saved.size(), 1 + 2 * rows);
+            QCOMPARE(saved.first().join(' '),
+                     "time link direction slave hex silence verdict detail");
+            // Every column is wide enough for its text.
+            for (int row = 0; row < model->rowCount(); ++row)
+                for (int column : {int(TrafficModel::Slave), int(TrafficModel::Verdict)})
+                    QVERIFY(window.table()->columnWidth(column) >
+                            window.table()->fontMetrics().horizontalAdvance(
+                                model->index(row, column).data().toString()));
         }
+        QCOMPARE(TrafficWindow::saveName(QDateTime(QDate(2026, 12, 9), QTime(13, 45, 1))),
+                 QStringLiteral("traffic-2026-12-09-134501.tsv"));
         model->clear();
         QCOMPARE(model->rowCount(), 0);
         window.hide();
