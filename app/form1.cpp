@@ -2,6 +2,7 @@
 
 #include "applyprogress.h"
 #include "browserpane.h"
+#include "commissionwindow.h"
 #include "connect.h"
 #include "crc16.h"
 #include "diagnostics.h"
@@ -418,11 +419,40 @@ void Form1::wireTraffic() {
     }
     auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(open, &QShortcut::activated, this, [this] { showTraffic(); });
+    auto *commission = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+    connect(commission, &QShortcut::activated, this, [this] { showCommission(); });
+}
+
+commission::CommissionWindow *Form1::showCommission() {
+    if (!commissionWindow_) {
+        commission::StationAccess access{
+            polls_, [this] { return txt_addr->text(); },
+            [this](int link) {
+                const auto &ids = link == 0 ? txtaID : txtaID1;
+                const auto &boxes = link == 0 ? cheAID : cheAID1;
+                std::vector<commission::SlotState> states;
+                for (std::size_t i = 0; i < ids.size(); ++i)
+                    states.push_back({boxes[i]->isChecked(), ids[i]->text()});
+                return states;
+            },
+            [this](int link, int slot, int slave) {
+                (link == 0 ? txtaID : txtaID1)[std::size_t(slot)]->setText(QString::number(slave));
+                (link == 0 ? cheAID : cheAID1)[std::size_t(slot)]->setChecked(true);
+            }};
+        commissionWindow_ = new commission::CommissionWindow(std::move(access), this);
+    }
+    commissionWindow_->show();
+    commissionWindow_->raise();
+    commissionWindow_->activateWindow();
+    return commissionWindow_;
 }
 
 traffic::TrafficWindow *Form1::showTraffic(std::optional<std::pair<int, int>> slot) {
-    if (!trafficWindow_)
+    if (!trafficWindow_) {
         trafficWindow_ = new traffic::TrafficWindow(*traffic_, this);
+        connect(trafficWindow_, &traffic::TrafficWindow::commissionRequested, this,
+                &Form1::showCommission);
+    }
     if (slot) {
         // The slave as the poll reads it from the box.
         const auto &ids = slot->first == 0 ? txtaID : txtaID1;

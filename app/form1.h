@@ -31,6 +31,10 @@ namespace trend {
 class Trends;
 }
 
+namespace commission {
+class CommissionWindow;
+}
+
 namespace traffic {
 class Traffic;
 class TrafficWindow;
@@ -94,6 +98,8 @@ public:
     traffic::Traffic *traffic() const { return traffic_; }
     // Opens or raises the traffic window; from a slot's header, showing that slot's slave.
     traffic::TrafficWindow *showTraffic(std::optional<std::pair<int, int>> slot = std::nullopt);
+    // Opens or raises the commissioning window (bus scan, one-off reads).
+    commission::CommissionWindow *showCommission();
 
     // Handlers, named after their control and event.
     void cmd_coneck_Click();
@@ -141,6 +147,7 @@ private:
     QString server_;
     std::optional<QString> serverProblem_;
     traffic::Traffic *traffic_ = nullptr;
-    traffic::TrafficWindow *trafficWindow_ = nullptr; // made when first asked for
+    traffic::TrafficWindow *trafficWindow_ = nullptr;          // made when first asked for
+    commission::CommissionWindow *commissionWindow_ = nullptr; // made when first asked for
     clk::Clock &clock_;
 };

@@ -1,3 +1,5 @@
+#include "busscan.h"
+#include "commissionwindow.h"
 #include "fakeclock.h"
 #include "faketransport.h"
 #include "form1.h"
@@ -224,6 +226,46 @@ private slots:
         QTRY_COMPARE(fileBytes(csv()), QByteArray("1142, 523,,,, 523,,,,,\r\n"));
         QVERIFY(!clock->runUntil([&] { return started.count() > 1; }, 1200 * ms)); // no further
         QCOMPARE(started.count(), 1);
+    }
+
+    // A bus scan of link 0 from the commissioning window: link 0's slots wait, link 1 keeps its
+    // cadence, the snapshot is still written, and link 0's slots resume after.
+    void busScanLeavesTheOtherLinkAlone() {
+        form->cheAID1[0]->setChecked(true);
+        port0->onWrite = [this](const QByteArray &r) { // slaves 1 to 5 are there
+            if (std::uint8_t(r[0]) <= 5)
+                clock->after(5 * ms, [this, r] { port0->feed(replyTo(r)); });
+        };
+        answer(port1);
+        form->PBScan->click();
+        QVERIFY(waitCycles(3));
+        const auto gaps = [this](qsizetype from) {
+            QList<qint64> g;
+            for (auto i = from + 1; i < qsizetype(port1->writeNanos.size()); ++i)
+                g << port1->writeNanos[std::size_t(i)] - port1->writeNanos[std::size_t(i - 1)];
+            return g;
+        };
+        const QList<qint64> before = gaps(0);
+        const qsizetype link0Before = port0->writes.size(), link1Before = port1->writes.size();
+        commission::CommissionWindow *window = form->showCommission();
+        window->scanTo->setText(QStringLiteral("40"));
+        commission::BusScan *scan = window->scan(0);
+        QSignalSpy done(scan, &commission::BusScan::finished);
+        QSignalSpy cycles(control, &scan::ScanControl::cycleFinished);
+        window->scanButton->click();
+        QVERIFY(scan->isRunning());
+        QVERIFY(clock->runUntil([&] { return !done.isEmpty(); }, 10'000 * ms));
+        QCOMPARE(scan->found().size(), std::size_t(5));
+        QCOMPARE(port0->writes.size() - link0Before, 40);
+        for (auto i = link0Before; i < port0->writes.size(); ++i)
+            QCOMPARE(std::uint8_t(port0->writes[i][5]), 1); // one register: no slot asked
+        QVERIFY(cycles.size() >= 2);
+        for (qint64 gap : gaps(link1Before - 1)) // link 0's turn now costs nothing
+            QVERIFY(gap >= 500 * ms && gap <= before.first());
+        QVERIFY(std::all_of(before.begin(), before.end(),
+                            [&](qint64 g) { return g == before.first(); }));
+        QVERIFY(waitCycles(1));
+        QCOMPARE(std::uint8_t(port0->writes.last()[5]), 12); // slot 0 asks again
     }
 
     void cycleWhoseSlavesAllFailStillSnaps() {
