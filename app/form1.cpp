@@ -419,7 +419,9 @@ void Form1::wireTraffic() {
     }
     auto *open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(open, &QShortcut::activated, this, [this] { showTraffic(); });
+    // From the traffic window too.
     auto *commission = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+    commission->setContext(Qt::ApplicationShortcut);
     connect(commission, &QShortcut::activated, this, [this] { showCommission(); });
 }
 

@@ -48,9 +48,9 @@ CommissionWindow::CommissionWindow(StationAccess station, QWidget *parent)
     , scanFrom(edit(QString::number(firstSlaveAddress), 4, this))
     , scanTo(edit(QString::number(lastSlaveAddress), 4, this))
     , scanTimeout(edit(QString::number(defaultScanTimeoutMs), 5, this))
-    , scanButton(new QPushButton(QStringLiteral("Scan"), this))
-    , stopButton(new QPushButton(QStringLiteral("Stop"), this))
-    , slotButton(new QPushButton(QStringLiteral("Put in a free slot"), this))
+    , scanButton(new QPushButton(QStringLiteral("&Scan"), this))
+    , stopButton(new QPushButton(QStringLiteral("S&top"), this))
+    , slotButton(new QPushButton(QStringLiteral("&Put in a free slot"), this))
     , scanProgress(new QProgressBar(this))
     , foundTable(table(
           {QStringLiteral("Slave"), QStringLiteral("Response ms"), QStringLiteral("Said")}, this))
@@ -58,7 +58,7 @@ CommissionWindow::CommissionWindow(StationAccess station, QWidget *parent)
     , readStart(edit(QString(), 7, this))
     , readCount(edit(QStringLiteral("2"), 4, this))
     , readFunction(new QComboBox(this))
-    , readButton(new QPushButton(QStringLiteral("Read"), this))
+    , readButton(new QPushButton(QStringLiteral("&Read"), this))
     , decodedTable(table(decodedHeaders(), this))
     , message(new QLabel(this))
     , station_(std::move(station))
@@ -99,12 +99,14 @@ CommissionWindow::CommissionWindow(StationAccess station, QWidget *parent)
 
     auto *readBox = new QGroupBox(QStringLiteral("One-off read"), this);
     auto *readBar = new QHBoxLayout;
-    readBar->addWidget(new QLabel(QStringLiteral("Slave"), this));
-    readBar->addWidget(readSlave);
-    readBar->addWidget(new QLabel(QStringLiteral("Start"), this));
-    readBar->addWidget(readStart);
-    readBar->addWidget(new QLabel(QStringLiteral("Count"), this));
-    readBar->addWidget(readCount);
+    // Each box has its key (Alt and the underlined letter), as have the buttons.
+    for (auto [text, box] :
+         {std::pair{"Sla&ve", readSlave}, {"St&art", readStart}, {"&Count", readCount}}) {
+        auto *label = new QLabel(QString::fromUtf8(text), this);
+        label->setBuddy(box);
+        readBar->addWidget(label);
+        readBar->addWidget(box);
+    }
     readBar->addWidget(readFunction);
     readBar->addWidget(readButton);
     readBar->addStretch();
