@@ -25,7 +25,14 @@ QTableWidget *table(const QStringList &headers, QWidget *parent) {
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->horizontalHeader()->setStretchLastSection(true);
+    t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
     return t;
+}
+
+// Every column but the last (which takes the rest) as wide as its text.
+void fitColumns(QTableWidget *t) {
+    for (int c = 0; c + 1 < t->columnCount(); ++c)
+        t->resizeColumnToContents(c);
 }
 
 void addRow(QTableWidget *t, const QStringList &texts) {
@@ -65,7 +72,7 @@ CommissionWindow::CommissionWindow(StationAccess station, QWidget *parent)
     , link_(new QComboBox(this)) {
     setObjectName(QStringLiteral("commission"));
     setWindowTitle(QStringLiteral("Commissioning"));
-    resize(900, 640);
+    resize(900, 700);
     link_->addItems({QStringLiteral("0  Pielstick"), QStringLiteral("1  SWD9TM")});
     readFunction->addItem(QStringLiteral("3 holding registers"), 3);
     readFunction->addItem(QStringLiteral("4 input registers"), 4);
@@ -204,7 +211,7 @@ void CommissionWindow::onFound(int link, const Found &found) {
         return;
     addRow(foundTable, {QString::number(found.slave), traffic::millis(found.answer.responseMicros),
                         answerText(found.answer)});
-    foundTable->resizeColumnsToContents();
+    fitColumns(foundTable);
 }
 
 void CommissionWindow::putSelectedInSlot() {
@@ -256,7 +263,7 @@ void CommissionWindow::onAnswer(int link, const modbus::Answer &answer) {
     decodedTable->setRowCount(0);
     for (const RegisterRow &row : decodeRegisters(r.start, answer.registers))
         addRow(decodedTable, decodedTexts(row));
-    decodedTable->resizeColumnsToContents();
+    fitColumns(decodedTable);
     say(asked + QStringLiteral(": answered in %1 ms").arg(traffic::millis(answer.responseMicros)));
 }
 
