@@ -127,13 +127,19 @@ int main(int argc, char *argv[]) {
     const PlantCounts counts = sim.counts().value_or(PlantCounts{});
     const int addresses = to - from + 1;
     const double floorMs = addresses * (timeoutMs + 8 * charMs);
+    const double guardMs = double(modbus::lineTiming(stationLine).settle.count()) / 1e6;
+    const double guardedMs = addresses * (timeoutMs + guardMs);
     std::printf("bus scan of link 0, addresses %d..%d, one register each, %d ms time-out, "
                 "plant-sim %s\n",
                 from, to, timeoutMs, qPrintable(args.join(u' ')));
-    std::printf("  %-34s %10s\n", "", "ms");
+    std::printf("  %-22s %12s\n", "", "ms");
     bench::printRow(QStringLiteral("station, scan"), {run.scanMs});
     bench::printRow(QStringLiteral("libmodbus, same reads"), {peerMs});
-    bench::printRow(QStringLiteral("line floor (request + time-out)"), {floorMs});
+    bench::printRow(QStringLiteral("line floor"), {floorMs});
+    bench::printRow(QStringLiteral("station's floor"), {guardedMs});
+    std::printf("  line floor = %d x (8 characters + %d ms); station's floor adds the guard after "
+                "each time-out (%.2f ms)\n",
+                addresses, timeoutMs, guardMs);
     std::printf("  found: station %s; libmodbus %s\n", qPrintable(run.found.join(',')),
                 qPrintable(peerFound.join(',')));
     std::printf("  link 1 cadence, median ms between requests: before %.3f (%zu), while "
