@@ -27,12 +27,56 @@
 #include <numeric>
 
 namespace traffic {
+namespace {
+
+// The table, sparing the repaint of the whole view once a second when the rows of a batch go
+// below what is shown (the operator has scrolled up): only the scroll bar changes then. Any
+// other change (rows taken away at the top, a reset) is laid out and painted as usual.
+class TrafficTable : public QTableView {
+public:
+    using QTableView::QTableView;
+
+    void doItemsLayout() override {
+        const bool quiet = insertedBelow_ && !otherChange_;
+        insertedBelow_ = otherChange_ = false;
+        if (quiet)
+            return updateGeometries();
+        QTableView::doItemsLayout();
+    }
+    void reset() override {
+        otherChange_ = true;
+        QTableView::reset();
+    }
+
+protected:
+    void rowsInserted(const QModelIndex &parent, int start, int end) override {
+        // Rows are shown at the end of the view only when it is scrolled to the bottom, and
+        // the last row shown is still the last row before these.
+        const QScrollBar *bar = verticalScrollBar();
+        const int lastShown = rowAt(viewport()->height() - 1);
+        if (bar->value() < bar->maximum() && lastShown >= 0 && start > lastShown)
+            insertedBelow_ = true;
+        else
+            otherChange_ = true;
+        QTableView::rowsInserted(parent, start, end);
+    }
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override {
+        otherChange_ = true;
+        QTableView::rowsAboutToBeRemoved(parent, start, end);
+    }
+
+private:
+    bool insertedBelow_ = false;
+    bool otherChange_ = false;
+};
+
+} // namespace
 
 TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , traffic_(traffic)
     , model_(new TrafficModel(traffic, this))
-    , table_(new QTableView(this))
+    , table_(new TrafficTable(this))
     , pause_(new QPushButton(QStringLiteral("Pause"), this))
     , link_(new QComboBox(this))
     , slave_(new QLineEdit(this))

@@ -234,6 +234,42 @@ private slots:
             QVERIFY(silenceTooShort(log.at(log.firstSeq() + 1).frame));
     }
 
+    // A batch of rows below what is shown (scrolled up) repaints nothing; at the bottom, the
+    // table moves to them.
+    void rowsOutOfSightRepaintNothing() {
+        Traffic traffic;
+        TrafficWindow window(traffic);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto add = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                traffic.record(0, frame(0, FrameVerdict::Request, 2, "02030473000CB517"));
+            window.model()->sync();
+        };
+        add(300);
+        QScrollBar *bar = window.table()->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+        struct Paints : QObject {
+            int count = 0;
+            bool eventFilter(QObject *, QEvent *e) override {
+                count += e->type() == QEvent::Paint;
+                return false;
+            }
+        } paints;
+        window.table()->viewport()->installEventFilter(&paints);
+        for (bool following : {false, true}) {
+            bar->setValue(following ? bar->maximum() : 10);
+            QCoreApplication::processEvents();
+            paints.count = 0;
+            const int range = bar->maximum();
+            add(5);
+            QTRY_VERIFY(bar->maximum() > range); // laid out
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+            QCOMPARE(paints.count > 0, following);
+        }
+    }
+
     void ringKeepsTheNewest() {
         TrafficLog log(100);
         for (int i = 0; i < 1000; ++i)
