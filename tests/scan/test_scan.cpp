@@ -12,11 +12,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMutex>
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -266,6 +268,28 @@ private slots:
                             [&](qint64 g) { return g == before.first(); }));
         QVERIFY(waitCycles(1));
         QCOMPARE(std::uint8_t(port0->writes.last()[5]), 12); // slot 0 asks again
+
+        // Slave 3 goes into the first free slot, and is the one a one-off read asks.
+        window->foundTable->selectRow(2);
+        window->slotButton->click();
+        QCOMPARE(form->txtaID[1]->text(), QStringLiteral("3"));
+        QVERIFY(form->cheAID[1]->isChecked());
+        QCOMPARE(window->readSlave->text(), QStringLiteral("3"));
+        const qsizetype sent = port0->writes.size();
+        window->readCount->setText(QStringLiteral("126"));
+        window->readButton->click();
+        QVERIFY(window->message->text().contains(QStringLiteral("Count 126 is out of range")));
+        QCOMPARE(port0->writes.size(), sent); // nothing on the wire
+        window->readStart->setText(QStringLiteral("1142"));
+        window->readCount->setText(QStringLiteral("2"));
+        window->readButton->click();
+        QVERIFY(clock->runUntil([&] { return window->decodedTable->rowCount() == 2; }, 2000 * ms));
+        QCOMPARE(window->decodedTable->item(0, 1)->text(), QStringLiteral("523"));
+        QCOMPARE(window->decodedTable->item(0, 4)->text(), QString::number(523 << 16 | 1143));
+        QCOMPARE(form->tabel->cellText(4, 3).value_or(QString()),
+                 QStringLiteral(" 523")); // the slot's own value
+        QCOMPARE(form->tabel->cellText(1, 3).value_or(QString()),
+                 QStringLiteral(" 1139")); // not the read's
     }
 
     void cycleWhoseSlavesAllFailStillSnaps() {
