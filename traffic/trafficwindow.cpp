@@ -29,9 +29,11 @@
 namespace traffic {
 namespace {
 
-// The table, sparing the repaint of the whole view once a second when the rows of a batch go
-// below what is shown (the operator has scrolled up): only the scroll bar changes then. Any
-// other change (rows taken away at the top, a reset) is laid out and painted as usual.
+// The table, sparing the repaint of the whole view once a second when a batch of rows is added
+// at the end of a full view: scrolled up, only the scroll bar changes; at the bottom, the view
+// scrolls to them (the window follows the newest row), which moves what is drawn and paints only
+// the new rows. Any other change (rows taken away at the top, a reset, a view not yet full) is
+// laid out and painted as usual.
 class TrafficTable : public QTableView {
 public:
     using QTableView::QTableView;
@@ -50,11 +52,9 @@ public:
 
 protected:
     void rowsInserted(const QModelIndex &parent, int start, int end) override {
-        // Rows are shown at the end of the view only when it is scrolled to the bottom, and
-        // the last row shown is still the last row before these.
-        const QScrollBar *bar = verticalScrollBar();
+        // The view is full and these rows come after the last one shown.
         const int lastShown = rowAt(viewport()->height() - 1);
-        if (bar->value() < bar->maximum() && lastShown >= 0 && start > lastShown)
+        if (lastShown >= 0 && start > lastShown)
             insertedBelow_ = true;
         else
             otherChange_ = true;

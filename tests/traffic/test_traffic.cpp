@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QFile>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -235,7 +236,7 @@ private slots:
     }
 
     // A batch of rows below what is shown (scrolled up) repaints nothing; at the bottom, the
-    // table moves to them.
+    // table scrolls to them and paints only them.
     void rowsOutOfSightRepaintNothing() {
         Traffic traffic;
         TrafficWindow window(traffic);
@@ -251,8 +252,12 @@ private slots:
         QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
         struct Paints : QObject {
             int count = 0;
+            int height = 0; // of the tallest painted area
             bool eventFilter(QObject *, QEvent *e) override {
-                count += e->type() == QEvent::Paint;
+                if (e->type() == QEvent::Paint) {
+                    ++count;
+                    height = std::max(height, static_cast<QPaintEvent *>(e)->rect().height());
+                }
                 return false;
             }
         } paints;
@@ -260,13 +265,14 @@ private slots:
         for (bool following : {false, true}) {
             bar->setValue(following ? bar->maximum() : 10);
             QCoreApplication::processEvents();
-            paints.count = 0;
+            paints.count = paints.height = 0;
             const int range = bar->maximum();
             add(5);
             QTRY_VERIFY(bar->maximum() > range); // laid out
             QCoreApplication::processEvents();
             QCoreApplication::processEvents();
             QCOMPARE(paints.count > 0, following);
+            QVERIFY(paints.height <= 6 * window.table()->rowHeight(0));
         }
     }
 
