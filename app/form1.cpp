@@ -17,8 +17,8 @@
 #include "snapshotstep.h"
 #include "statefolder.h"
 #include "stationfont.h"
+#include "stationwindows.h"
 #include "traffic.h"
-#include "trafficwindow.h"
 #include "trends.h"
 #include "uploadpanel.h"
 
@@ -29,7 +29,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 
 using modbus::linkCount;
 using modbus::slotCount;
@@ -191,26 +190,17 @@ void Form1::wire() {
 
 // The windows the operator opens from this one: from the grid's menus and by key.
 void Form1::wireWindows() {
+    windows_ = new StationWindows(*this, *traffic_, links_, *txt_addr);
     const auto slotTraffic = [this](int link, int slot) { showTraffic(std::pair{link, slot}); };
     new GridMenus(*tabel, *diagnostics_, *trends_, slotTraffic, this);
-    auto *traffic = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
-    connect(traffic, &QShortcut::activated, this, [this] { showTraffic(); });
 }
 
 traffic::TrafficWindow *Form1::showTraffic(std::optional<std::pair<int, int>> slot) {
-    if (!trafficWindow_)
-        trafficWindow_ = new traffic::TrafficWindow(*traffic_, this);
-    if (slot) {
-        // The slave as the poll reads it from the box.
-        const auto &ids = links_[slot->first].controls.ids;
-        const auto number = modbus::strictNumber(ids[slot->second]->text());
-        const auto slave = number ? modbus::roundToInt32(*number) : std::nullopt;
-        trafficWindow_->showOnly(slot->first, slave ? std::optional<int>(*slave) : std::nullopt);
-    }
-    trafficWindow_->show();
-    trafficWindow_->raise();
-    trafficWindow_->activateWindow();
-    return trafficWindow_;
+    return windows_->showTraffic(slot);
+}
+
+commission::CommissionWindow *Form1::showCommission() {
+    return windows_->showCommission();
 }
 
 void Form1::load() {

@@ -17,6 +17,7 @@ class Diagnostics;
 class FractionProgressBar;
 class PortKeeper;
 class ReadingGrid;
+class StationWindows;
 class UploadPanel;
 
 namespace scan {
@@ -24,6 +25,9 @@ class ScanControl;
 }
 namespace trend {
 class Trends;
+}
+namespace commission {
+class CommissionWindow;
 }
 namespace traffic {
 class Traffic;
@@ -102,6 +106,8 @@ public:
     traffic::Traffic *traffic() const { return traffic_; }
     // Opens or raises the traffic window; from a slot's header, showing that slot's slave.
     traffic::TrafficWindow *showTraffic(std::optional<std::pair<int, int>> slot = std::nullopt);
+    // Opens or raises the commissioning window (bus scan, one-off reads).
+    commission::CommissionWindow *showCommission();
 
     // Handlers, named after their control and event.
     void cmd_coneck_Click();
@@ -139,6 +145,6 @@ private:
     Diagnostics *diagnostics_ = nullptr;
     trend::Trends *trends_ = nullptr;
     traffic::Traffic *traffic_ = nullptr;
-    traffic::TrafficWindow *trafficWindow_ = nullptr; // made when first asked for
+    StationWindows *windows_ = nullptr;
     UploadPanel *upload_ = nullptr;
 };

@@ -6,7 +6,6 @@
 namespace modbus {
 namespace {
 
-constexpr std::uint8_t readHoldingRegisters = 0x03;
 constexpr std::uint8_t exceptionFlag = 0x80;
 constexpr int exceptionLength = 5;
 
@@ -40,7 +39,7 @@ QByteArray requestFrame(const ReadRequest &request) {
     QByteArray frame;
     frame.reserve(8);
     frame.append(char(request.slave));
-    frame.append(char(readHoldingRegisters));
+    frame.append(char(request.function));
     frame.append(char(request.start >> 8));
     frame.append(char(request.start & 0xFF));
     frame.append(char(0));
@@ -59,10 +58,10 @@ ReplyCheck checkReply(QByteArrayView received, const ReadRequest &request) {
         if (byteAt(rest, 0) != request.slave || rest.size() < 2)
             continue;
         const std::uint8_t function = byteAt(rest, 1);
-        if (function == (readHoldingRegisters | exceptionFlag) && rest.size() >= exceptionLength &&
+        if (function == (request.function | exceptionFlag) && rest.size() >= exceptionLength &&
             crcMatches(rest.first(exceptionLength)))
             return {ReplyStatus::Exception, {}, byteAt(rest, 2), at, exceptionLength};
-        if (function != readHoldingRegisters || !countFits || rest.size() < length ||
+        if (function != request.function || !countFits || rest.size() < length ||
             byteAt(rest, 2) != 2 * request.count || !crcMatches(rest.first(length)))
             continue;
         ReplyCheck check{ReplyStatus::Valid, {}, 0, at, length};
@@ -84,7 +83,7 @@ bool endsWithGarbledReply(QByteArrayView received, const ReadRequest &request) {
     if (received.size() < length || 2 * request.count > 0xFF)
         return false;
     const QByteArrayView frame = received.last(length);
-    return byteAt(frame, 0) == request.slave && byteAt(frame, 1) == readHoldingRegisters &&
+    return byteAt(frame, 0) == request.slave && byteAt(frame, 1) == request.function &&
            byteAt(frame, 2) == 2 * request.count && !crcMatches(frame);
 }
 
@@ -93,22 +92,21 @@ bool endsWithReplyShape(QByteArrayView received, const ReadRequest &request) {
     if (received.size() < length || 2 * request.count > 0xFF)
         return false;
     const QByteArrayView frame = received.last(length);
-    return byteAt(frame, 1) == readHoldingRegisters && byteAt(frame, 2) == 2 * request.count;
+    return byteAt(frame, 1) == request.function && byteAt(frame, 2) == 2 * request.count;
 }
 
 RejectReason classifyRejected(QByteArrayView received, const ReadRequest &request) {
     if (received.isEmpty())
         return RejectReason::NoBytes;
     for (qsizetype at = 0; at + 1 < received.size(); ++at) {
-        if (byteAt(received, at) != request.slave ||
-            byteAt(received, at + 1) != readHoldingRegisters)
+        if (byteAt(received, at) != request.slave || byteAt(received, at + 1) != request.function)
             continue;
         const QByteArrayView frame = received.sliced(at);
         if (frame.size() < replyLength(request.count) || byteAt(frame, 2) != 2 * request.count)
             return RejectReason::WrongLength;
         return RejectReason::BadCrc;
     }
-    if (received.size() >= 2 && byteAt(received, 1) == readHoldingRegisters)
+    if (received.size() >= 2 && byteAt(received, 1) == request.function)
         return RejectReason::WrongSlave;
     return RejectReason::Garbage;
 }

@@ -9,11 +9,13 @@
 
 namespace modbus {
 
-// What one slot asks of its slave: function 3 over a block of holding registers.
+// What one slot asks of its slave: function 3 over a block of holding registers (or, for a
+// question asked by hand, function 4 over input registers).
 struct ReadRequest {
     std::uint8_t slave = 0;
     std::uint16_t start = 0;
     std::uint8_t count = 0;
+    std::uint8_t function = 3;
     friend bool operator==(const ReadRequest &, const ReadRequest &) = default;
 };
 
@@ -23,7 +25,7 @@ struct ReadRequest {
 std::optional<ReadRequest> readRequestFromTexts(QStringView slave, QStringView start,
                                                 QStringView count);
 
-// The 8-byte request: address, 03, start hi, start lo, 00, count, CRC.
+// The 8-byte request: address, function, start hi, start lo, 00, count, CRC.
 QByteArray requestFrame(const ReadRequest &request);
 
 constexpr int replyLength(int count) {

@@ -40,7 +40,8 @@ struct FrameRecord {
     int registers = 0;         // Valid: registers carried
     qint64 responseMicros = 0; // Valid, Exception: from the request written to the reply complete
     std::uint8_t exceptionCode = 0; // Exception: its code
-    QString note;                   // Link: what became of the port, and why
+    int start = -1; // Valid: the address of the first register the request asked for
+    QString note;   // Link: what became of the port, and why
 };
 
 } // namespace modbus

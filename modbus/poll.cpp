@@ -48,15 +48,47 @@ LinkPoll::LinkPoll(SerialTransport &port, PollBinding binding, QObject *parent, 
 }
 
 bool LinkPoll::start() {
-    if (isRunning())
+    if (passRunning_)
         return false;
+    passRunning_ = true;
     slot_ = -1;
-    enter(Phase::NextSlot); // its deadline is now: the pass starts from the event loop
+    if (paused_) {
+        // The slots wait: the pass ends from the event loop without waiting for a question
+        // under way, so that the cycle goes on to the other link at once.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!passRunning_)
+                    return;
+                if (paused_) {
+                    passRunning_ = false;
+                    emit finished();
+                } else if (phase_ == Phase::Idle) {
+                    enter(Phase::NextSlot);
+                }
+            },
+            Qt::QueuedConnection);
+        return true;
+    }
+    if (phase_ == Phase::Idle)
+        enter(Phase::NextSlot); // its deadline is now: the pass starts from the event loop
+    return true;
+}
+
+bool LinkPoll::ask(const Question &question) {
+    if (asking_ || pending_)
+        return false;
+    pending_ = question;
+    if (phase_ == Phase::Idle)
+        enter(Phase::NextSlot);
     return true;
 }
 
 void LinkPoll::cancel() {
     late_.clear(-1); // nothing more is recorded either
+    pending_.reset();
+    asking_ = false;
+    passRunning_ = false;
     enter(Phase::Idle);
 }
 
@@ -82,9 +114,9 @@ qint64 LinkPoll::deadline() const {
         return guardUntil_;
     case Phase::AwaitingQuiet:
         // A line that never goes quiet costs the slot one reply time-out, no more.
-        return std::min(quietAt(), phaseStart_ + nanosOf(timeoutMs_));
+        return std::min(quietAt(), phaseStart_ + waitNanos());
     case Phase::AwaitingReply: {
-        const qint64 due = written_ + nanosOf(timeoutMs_);
+        const qint64 due = written_ + waitNanos();
         const qint64 early = earlyEndAt();
         return early < 0 ? due : std::min(due, early);
     }
@@ -125,7 +157,7 @@ void LinkPoll::advance() {
             return finishSlot({SlotOutcome::PortClosed});
         if (now >= quietAt())
             return send();
-        if (now >= phaseStart_ + nanosOf(timeoutMs_))
+        if (now >= phaseStart_ + waitNanos())
             return endLineBusy();
         break;
     case Phase::AwaitingReply: {
@@ -134,7 +166,7 @@ void LinkPoll::advance() {
         const ReplyCheck check = checkReply(replyBytes(), request_);
         if (check.status != ReplyStatus::Incomplete)
             return endReply(check);
-        if (now >= written_ + nanosOf(timeoutMs_))
+        if (now >= written_ + waitNanos())
             return endRejected(WaitEnd::TimedOut);
         if (const qint64 early = earlyEndAt(); early >= 0 && now >= early)
             return endRejected(WaitEnd::Early);
@@ -149,7 +181,15 @@ void LinkPoll::onAlarm() {
     advance();
 }
 
+// A question waiting goes before the next slot; a paused pass ends first, so that a run of
+// questions never holds up the cycle.
 void LinkPoll::nextSlot() {
+    if (passRunning_ && paused_)
+        return endPass();
+    if (pending_)
+        return askNow();
+    if (!passRunning_)
+        return enter(Phase::Idle);
     while (++slot_ < slotCount) {
         std::optional<SlotOutcome> skipped;
         if (!binding_.slotEnabled(slot_)) {
@@ -166,10 +206,23 @@ void LinkPoll::nextSlot() {
         if (!reported({*skipped}))
             return;
     }
+    endPass();
+}
+
+void LinkPoll::endPass() {
     for (int slot = 0; slot < slotCount; ++slot)
         binding_.setColour(slot, SlotColour::Idle);
-    enter(Phase::Idle);
+    passRunning_ = false;
+    enter(pending_ ? Phase::NextSlot : Phase::Idle); // a question waiting goes out next
     emit finished();
+}
+
+void LinkPoll::askNow() {
+    question_ = *std::exchange(pending_, std::nullopt);
+    asking_ = true;
+    if (!port_.isOpen())
+        return finishSlot({SlotOutcome::PortClosed});
+    enter(guardUntil_ > clock_.now() ? Phase::Guard : Phase::AwaitingQuiet);
 }
 
 // Tells the window how the slot's turn ended; false when the pass moved on or was cancelled
@@ -190,6 +243,15 @@ bool LinkPoll::reported(const SlotResult &result) {
 
 void LinkPoll::finishSlot(const SlotResult &result) {
     enter(Phase::NextSlot); // bytes that come while the window is told are no one's reply
+    if (asking_) {
+        asking_ = false;
+        emit answered({question_, result.outcome, result.reject, result.exceptionCode,
+                       result.responseMicros, result.registers});
+        // The one who asked may ask again at once, or cancel.
+        if (phase_ == Phase::NextSlot && !asking_)
+            nextSlot();
+        return;
+    }
     if (reported(result))
         nextSlot();
 }
@@ -214,6 +276,11 @@ qint64 LinkPoll::earlyEndAt() const {
 }
 
 qint64 LinkPoll::guardFor(int slot) const {
+    // A question's short time-out is for finding slaves: one that has not begun its answer by
+    // then is taken for absent, and the line needs only the adapter's hold and a frame's
+    // silence before the next request.
+    if (slot == questionSlot)
+        return timing_.settle.count();
     const qint64 plain = timing_.guard.count();
     // Until the slave's last late reply was seen whole, with the allowance for a later one that
     // the plain guard gives.
@@ -229,7 +296,7 @@ std::optional<ReadRequest> LinkPoll::slotRequest() const {
 
 void LinkPoll::send() {
     // The texts as they stand when the request goes out: edits made while the line settled count.
-    const auto request = slotRequest();
+    const auto request = asking_ ? std::optional(question_.request) : slotRequest();
     if (!request || !port_.isOpen())
         return finishSlot({request ? SlotOutcome::PortClosed : SlotOutcome::NotSent});
     flushLate();
@@ -238,15 +305,18 @@ void LinkPoll::send() {
     const qint64 now = clock_.now();
     if (recording()) {
         const qint64 before = std::max(lastInput_, requestEnd_);
-        records_.request(sent_, now, before < 0 ? -1 : now - before, {slot_, request_.slave});
+        records_.request(sent_, now, before < 0 ? -1 : now - before,
+                         {recordSlot(), request_.slave});
     }
     requestEnd_ = now + timing_.frame(sent_.size()).count();
     input_.clear(requestEnd_);
     written_ = now;
     const int slot = slot_;
+    const bool asking = asking_;
     enter(Phase::AwaitingReply);
     port_.write(sent_);
-    emit requestSent(slot);
+    if (!asking)
+        emit requestSent(slot);
 }
 
 void LinkPoll::pullWaiting() {
@@ -254,14 +324,29 @@ void LinkPoll::pullWaiting() {
         onData();
 }
 
-// Where a whole late reply of the slot that timed out before ends in this wait's bytes, or 0.
-// The same request from the same slave cannot be told apart, so it is never passed over.
-qsizetype LinkPoll::lateFrameEnd() const {
-    if (lateSlot_ < 0 || lateRequest_ == request_)
-        return 0;
+// A whole late reply ahead of this wait's own bytes: of the slot that timed out last, or of
+// another request that timed out before it. The same request from the same slave cannot be told
+// apart, so it is never passed over.
+LinkPoll::LateFrame LinkPoll::lateFrame() const {
     const qsizetype echo = echoLength(input_.bytes(), sent_);
-    const ReplyCheck late = checkReply(QByteArrayView(input_.bytes()).sliced(echo), lateRequest_);
-    return late.status == ReplyStatus::Incomplete ? 0 : echo + late.at + late.length;
+    const QByteArrayView bytes = QByteArrayView(input_.bytes()).sliced(echo);
+    const auto whole = [&](const ReadRequest &request) -> qsizetype {
+        if (request == request_)
+            return 0;
+        const ReplyCheck late = checkReply(bytes, request);
+        return late.status == ReplyStatus::Incomplete ? 0 : echo + late.at + late.length;
+    };
+    if (lateSlot_ >= 0)
+        if (const qsizetype end = whole(lateRequest_); end > 0)
+            return {end, true, lateSlot_ < slotCount ? lateSlot_ : -1, lateRequest_.slave};
+    for (const auto &[slot, request] : timedOut_)
+        if (const qsizetype end = whole(request); end > 0)
+            return {end, false, slot, request.slave};
+    return {};
+}
+
+qsizetype LinkPoll::lateFrameEnd() const {
+    return lateFrame().end;
 }
 
 // Where the bytes that may be this slot's reply begin: past an echo and a late reply.
@@ -313,7 +398,8 @@ bool LinkPoll::lateOwned() const {
         return false;
     const QByteArray &b = late_.bytes();
     for (qsizetype i = 0; i + 1 < b.size(); ++i)
-        if (std::uint8_t(b[i]) == lateRequest_.slave && (std::uint8_t(b[i + 1]) & 0x7F) == 0x03)
+        if (std::uint8_t(b[i]) == lateRequest_.slave &&
+            (std::uint8_t(b[i + 1]) & 0x7F) == lateRequest_.function)
             return true;
     return false;
 }
@@ -323,7 +409,8 @@ void LinkPoll::learnLate(qint64 at) {
     lateness_[std::size_t(lateSlot_)] = std::max<qint64>(0, at - timedOutAt_);
     if (!lateCounted_) {
         lateCounted_ = true;
-        emit lateReply(lateSlot_);
+        if (lateSlot_ < slotCount) // a question's late answer is only recorded
+            emit lateReply(lateSlot_);
     }
 }
 
@@ -338,8 +425,8 @@ void LinkPoll::suspectLate(qint64 at) {
 }
 
 void LinkPoll::endReply(const ReplyCheck &check) {
-    if (const qsizetype late = lateFrameEnd(); late > 0)
-        learnLate(input_.arrival(late - 1));
+    if (const LateFrame late = lateFrame(); late.ofLateSlot)
+        learnLate(input_.arrival(late.end - 1));
     const qsizetype from = ownFrom() + check.at;
     const qsizetype to = from + check.length;
     const qint64 micros = (clock_.now() - written_) / 1000;
@@ -363,8 +450,8 @@ void LinkPoll::endReply(const ReplyCheck &check) {
 // the port.
 void LinkPoll::endRejected(WaitEnd end) {
     const bool timedOut = end != WaitEnd::Early;
-    if (const qsizetype late = lateFrameEnd(); late > 0)
-        learnLate(input_.arrival(late - 1));
+    if (const LateFrame late = lateFrame(); late.ofLateSlot)
+        learnLate(input_.arrival(late.end - 1));
     const qint64 now = clock_.now();
     const QByteArrayView rest = replyBytes();
     SlotResult result{SlotOutcome::NoReply, classifyRejected(rest, request_), 0,
@@ -378,15 +465,18 @@ void LinkPoll::endRejected(WaitEnd end) {
                               : std::nullopt;
         recordWait(span, verdictOf(result.reject), result, timedOut);
     }
-    if (lateSlot_ >= 0 && lateSlot_ != slot_ && lateFrameEnd() == 0 && !rest.isEmpty())
+    if (lateSlot_ >= 0 && lateSlot_ != turnSlot() && lateFrameEnd() == 0 && !rest.isEmpty())
         suspectLate(input_.arrival(ownFrom()));
     if (end == WaitEnd::TimedOut) {
         // A reply may still be on its way: its bytes are late, and the line gets a guard.
-        lateSlot_ = slot_;
+        lateSlot_ = turnSlot();
         lateRequest_ = request_;
         lateCounted_ = false;
         timedOutAt_ = now;
-        guardUntil_ = now + guardFor(slot_);
+        guardUntil_ = now + guardFor(lateSlot_);
+        timedOut_.push_front({recordSlot(), request_});
+        if (timedOut_.size() > timedOutKept)
+            timedOut_.pop_back();
         settled_ = rest.isEmpty();
     } else {
         lateSlot_ = -1;
@@ -398,12 +488,12 @@ void LinkPoll::endRejected(WaitEnd end) {
 // The line stayed busy for as long as a reply may take: no request goes out on it.
 void LinkPoll::endLineBusy() {
     const qint64 now = clock_.now();
-    const auto request = slotRequest();
+    const auto request = asking_ ? std::optional(question_.request) : slotRequest();
     const int slave = request ? request->slave : -1;
     flushLate();
     if (recording())
         records_.mark(FrameVerdict::LineBusy, now, lastInput_ < 0 ? -1 : now - lastInput_,
-                      {slot_, slave}, (now - phaseStart_) / 1000);
+                      {recordSlot(), slave}, (now - phaseStart_) / 1000);
     finishSlot({SlotOutcome::LineBusy});
 }
 
@@ -414,20 +504,21 @@ bool LinkPoll::recording() const {
 
 void LinkPoll::recordWait(std::optional<Span> reply, FrameVerdict verdict, const SlotResult &result,
                           bool timedOut) {
-    const PollRecords::Who who{slot_, request_.slave};
+    const PollRecords::Who who{recordSlot(), request_.slave};
     const qsizetype echo = echoLength(input_.bytes(), sent_);
     const qsizetype own = ownFrom();
     const qsizetype size = input_.bytes().size();
     records_.input(input_, 0, echo, FrameVerdict::Echo, who);
-    records_.input(input_, echo, own, FrameVerdict::Late, {lateSlot_, lateRequest_.slave});
+    const LateFrame late = lateFrame();
+    records_.input(input_, echo, own, FrameVerdict::Late, {late.slot, late.slave});
     if (reply) {
         const auto [from, to] = *reply;
-        records_.input(input_, own, from, FrameVerdict::Noise, who);
+        recordStray(input_, own, from, FrameVerdict::Noise, who);
         records_.input(input_, from, to, verdict, who, result.values, result.responseMicros,
-                       result.exceptionCode);
-        records_.input(input_, to, size, FrameVerdict::Noise, who);
+                       result.exceptionCode, request_.start);
+        recordStray(input_, to, size, FrameVerdict::Noise, who);
     } else {
-        records_.input(input_, own, size, verdict, who); // whatever came was rejected
+        recordStray(input_, own, size, verdict, who); // whatever came was rejected
     }
     if (timedOut) {
         const qint64 now = clock_.now();
@@ -440,14 +531,31 @@ void LinkPoll::flushLate() {
     if (late_.isEmpty())
         return;
     if (recording()) {
-        // Bytes that are no timed-out slave's reply are noise.
-        const bool late = lateOwned();
-        const int slave = late ? lateRequest_.slave : std::uint8_t(late_.bytes()[0]);
-        records_.input(late_, 0, late_.bytes().size(),
-                       late ? FrameVerdict::Late : FrameVerdict::Noise,
-                       {late ? lateSlot_ : -1, slave});
+        // Bytes that are no timed-out slave's reply are noise, and belong to no slave: their
+        // first byte is as likely line noise as an address.
+        if (lateOwned())
+            records_.input(late_, 0, late_.bytes().size(), FrameVerdict::Late,
+                           {lateSlot_ < slotCount ? lateSlot_ : -1, lateRequest_.slave});
+        else
+            recordStray(late_, 0, late_.bytes().size(), FrameVerdict::Noise, {-1, -1});
     }
     late_.clear(-1);
+}
+
+// Bytes that are not the reply waited for: the whole reply of a slave that timed out earlier
+// is that slave's late reply, whoever was asked meanwhile; anything else keeps its verdict.
+void LinkPoll::recordStray(const Arrivals &in, qsizetype from, qsizetype to, FrameVerdict verdict,
+                           PollRecords::Who who) const {
+    if (to <= from)
+        return;
+    const QByteArrayView bytes = QByteArrayView(in.bytes()).sliced(from, to - from);
+    for (const auto &[slot, request] : timedOut_) {
+        const ReplyCheck check = checkReply(bytes, request);
+        if (check.status != ReplyStatus::Incomplete && check.at == 0 &&
+            check.length == bytes.size())
+            return records_.input(in, from, to, FrameVerdict::Late, {slot, request.slave});
+    }
+    records_.input(in, from, to, verdict, who);
 }
 
 } // namespace modbus

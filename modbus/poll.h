@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <array>
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -39,6 +40,23 @@ struct SlotResult {
     // What was asked of the slave (every outcome that sent a request); Valid: the values in
     // register order, for whoever shows them.
     ReadRequest request{};
+    std::vector<std::uint16_t> registers{};
+};
+
+// A request asked by hand, outside the slots: it goes out between the slots' requests under the
+// same line rules, with a reply time-out of its own, and its answer goes to whoever asked.
+struct Question {
+    ReadRequest request{};
+    int timeoutMs = 50;
+};
+
+// How a question ended: outcome Valid, Exception, NoReply, LineBusy or PortClosed.
+struct Answer {
+    Question question{};
+    SlotOutcome outcome = SlotOutcome::NoReply;
+    RejectReason reject = RejectReason::None;
+    std::uint8_t exceptionCode = 0;
+    qint64 responseMicros = 0;
     std::vector<std::uint16_t> registers{};
 };
 
@@ -73,9 +91,17 @@ public:
              clk::Clock &clock = clk::systemClock());
 
     // Starts a pass from the event loop; a pass already under way is left alone and false
-    // returned.
+    // returned. A question under way is answered first.
     bool start();
-    bool isRunning() const { return phase_ != Phase::Idle; }
+    bool isRunning() const { return passRunning_; }
+    // Asks a question once the line is free: at once when idle, else before the next slot's
+    // turn. One at a time: false while another is waiting or under way.
+    bool ask(const Question &question);
+    bool isAsking() const { return asking_ || pending_.has_value(); }
+    // While paused a pass asks no slot and ends at once (so the cycle goes on); questions are
+    // still asked.
+    void pauseSlots(bool paused) { paused_ = paused; }
+    bool slotsPaused() const { return paused_; }
     Phase phase() const { return phase_; }
     // Ends a pass without touching the window again (the window is going away).
     void cancel();
@@ -89,6 +115,7 @@ signals:
     // Bytes came after the slot's time-out; once per time-out.
     void lateReply(int slot);
     void finished();
+    void answered(const modbus::Answer &answer);
     // Every request written and every input frame judged; built only while someone listens.
     void frame(const modbus::FrameRecord &record);
 
@@ -101,6 +128,12 @@ private:
     void onData();
 
     void nextSlot();
+    void endPass();
+    void askNow();
+    // The slot whose turn it is, or questionSlot while a question is out.
+    int turnSlot() const { return asking_ ? questionSlot : slot_; }
+    int recordSlot() const { return asking_ ? -1 : slot_; }
+    qint64 waitNanos() const { return nanosOf(asking_ ? question_.timeoutMs : timeoutMs_); }
     void send();
     void takeReply(const QByteArray &piece, qint64 now);
     void takeLate(const QByteArray &piece, qint64 now);
@@ -116,6 +149,13 @@ private:
 
     std::optional<ReadRequest> slotRequest() const;
     void pullWaiting();
+    struct LateFrame {
+        qsizetype end = 0;       // where it ends in this wait's bytes; 0: none
+        bool ofLateSlot = false; // the slot that timed out last answered
+        int slot = -1;
+        int slave = -1;
+    };
+    LateFrame lateFrame() const;
     qsizetype lateFrameEnd() const;
     qsizetype ownFrom() const;
     QByteArrayView replyBytes() const;
@@ -129,6 +169,8 @@ private:
     void recordWait(std::optional<Span> reply, FrameVerdict verdict, const SlotResult &result,
                     bool timedOut);
     void flushLate();
+    void recordStray(const Arrivals &in, qsizetype from, qsizetype to, FrameVerdict verdict,
+                     PollRecords::Who who) const;
 
     SerialTransport &port_;
     PollBinding binding_;
@@ -138,7 +180,14 @@ private:
     LineTiming timing_;
     int timeoutMs_ = defaultTimeoutMs;
 
+    static constexpr int questionSlot = slotCount; // lateness_ keeps questions' after the slots'
+
     Phase phase_ = Phase::Idle;
+    bool passRunning_ = false;
+    bool paused_ = false;
+    std::optional<Question> pending_;
+    bool asking_ = false; // the turn under way is a question's
+    Question question_;
     qint64 phaseStart_ = 0;
     int slot_ = -1;
     ReadRequest request_;
@@ -158,10 +207,15 @@ private:
     bool lateCounted_ = false;
     qint64 timedOutAt_ = -1; // when the late slot's wait ended
     qint64 guardUntil_ = -1;
+    // The latest requests that timed out, newest first, to name a late reply that comes after
+    // another slave was asked.
+    static constexpr std::size_t timedOutKept = 8;
+    std::deque<std::pair<int, ReadRequest>> timedOut_;
     // Per slot: how long after its time-out the last byte of its latest late reply came.
-    std::array<qint64, slotCount> lateness_{};
+    std::array<qint64, slotCount + 1> lateness_{};
 };
 
 } // namespace modbus
 
 Q_DECLARE_METATYPE(modbus::SlotResult)
+Q_DECLARE_METATYPE(modbus::Answer)

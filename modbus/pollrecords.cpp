@@ -21,8 +21,8 @@ void PollRecords::request(const QByteArray &bytes, qint64 at, qint64 silence, Wh
 }
 
 void PollRecords::input(const Arrivals &in, qsizetype from, qsizetype to, FrameVerdict verdict,
-                        Who who, int registers, qint64 responseMicros,
-                        std::uint8_t exceptionCode) const {
+                        Who who, int registers, qint64 responseMicros, std::uint8_t exceptionCode,
+                        int start) const {
     if (to <= from)
         return;
     FrameRecord r = make(verdict, in.arrival(from), who);
@@ -33,6 +33,7 @@ void PollRecords::input(const Arrivals &in, qsizetype from, qsizetype to, FrameV
     r.registers = registers;
     r.responseMicros = responseMicros;
     r.exceptionCode = exceptionCode;
+    r.start = start;
     sink_(r);
 }
 

@@ -26,7 +26,8 @@ public:
     void request(const QByteArray &bytes, qint64 at, qint64 silence, Who who) const;
     // Received bytes from..to as one frame.
     void input(const Arrivals &in, qsizetype from, qsizetype to, FrameVerdict verdict, Who who,
-               int registers = 0, qint64 responseMicros = 0, std::uint8_t exceptionCode = 0) const;
+               int registers = 0, qint64 responseMicros = 0, std::uint8_t exceptionCode = 0,
+               int start = -1) const;
     // A record without bytes (a time-out, a busy line) at `at`.
     void mark(FrameVerdict verdict, qint64 at, qint64 silence, Who who,
               qint64 responseMicros) const;

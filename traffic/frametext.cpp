@@ -60,14 +60,33 @@ QString exceptionName(int code) {
     return {};
 }
 
+QString registerValues(const modbus::FrameRecord &frame) {
+    // A reply: address, function, byte count, the values high byte first, CRC.
+    if (frame.verdict != FrameVerdict::Valid || frame.start < 0 ||
+        frame.bytes.size() < 5 + 2 * qsizetype(frame.registers))
+        return {};
+    QStringList values;
+    values.reserve(frame.registers);
+    for (int r = 0; r < frame.registers; ++r) {
+        const int value =
+            std::uint8_t(frame.bytes[3 + 2 * r]) << 8 | std::uint8_t(frame.bytes[4 + 2 * r]);
+        values << QStringLiteral("%1=%2").arg(frame.start + r).arg(value);
+    }
+    return values.join(QStringLiteral(", "));
+}
+
 QString verdictDetail(const modbus::FrameRecord &frame, qsizetype byteCount) {
     QStringList parts;
     switch (frame.verdict) {
-    case FrameVerdict::Valid:
-        parts << QStringLiteral("%1 registers in %2 ms")
-                     .arg(frame.registers)
-                     .arg(millis(frame.responseMicros));
+    case FrameVerdict::Valid: {
+        QString text = QStringLiteral("%1 registers in %2 ms")
+                           .arg(frame.registers)
+                           .arg(millis(frame.responseMicros));
+        if (const QString values = registerValues(frame); !values.isEmpty())
+            text += QStringLiteral(": ") + values;
+        parts << text;
         break;
+    }
     case FrameVerdict::Exception: {
         const QString name = exceptionName(frame.exceptionCode);
         parts << QStringLiteral("code %1%2 in %3 ms")
@@ -118,6 +137,10 @@ QString millis(qint64 micros) {
 
 QString hexBytes(const QByteArray &bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QByteArray captureHeader() {
+    return QByteArrayLiteral("time\tlink\tdirection\tslave\thex\tsilence\tverdict\tdetail\n");
 }
 
 QByteArray captureLine(const modbus::FrameRecord &frame, qsizetype byteCount) {

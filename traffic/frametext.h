@@ -17,6 +17,8 @@ inline bool silenceTooShort(const modbus::FrameRecord &frame) {
 QString verdictName(modbus::FrameVerdict verdict);
 // The name of a Modbus exception code, empty for a code without one.
 QString exceptionName(int code);
+// A valid reply's registers, each with the address it was read from: "1139=412, 1140=0".
+QString registerValues(const modbus::FrameRecord &frame);
 // What the verdict adds: registers and response time, exception code and name, byte count.
 QString verdictDetail(const modbus::FrameRecord &frame, qsizetype byteCount);
 // "out", "in", or "-" for a row that is no frame.
@@ -27,6 +29,8 @@ QString wallTime(qint64 wallMicros);
 QString millis(qint64 micros);
 QString hexBytes(const QByteArray &bytes);
 
+// The names of the capture line's fields, as a first line for a saved file.
+QByteArray captureHeader();
 // One tab-separated line, ending in a line feed: time, link, direction, slave, hex, silence in
 // ms, verdict, detail. byteCount is the frame's length before any cap on the kept bytes.
 QByteArray captureLine(const modbus::FrameRecord &frame, qsizetype byteCount);

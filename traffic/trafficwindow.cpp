@@ -2,12 +2,14 @@
 
 #include "capturefile.h"
 #include "celldelegate.h"
+#include "frametext.h"
 #include "traffic.h"
 #include "trafficmodel.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -21,15 +23,60 @@
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 namespace traffic {
+namespace {
+
+// The table, sparing the repaint of the whole view once a second when a batch of rows is added
+// at the end of a full view: scrolled up, only the scroll bar changes; at the bottom, the view
+// scrolls to them (the window follows the newest row), which moves what is drawn and paints only
+// the new rows. Any other change (rows taken away at the top, a reset, a view not yet full) is
+// laid out and painted as usual.
+class TrafficTable : public QTableView {
+public:
+    using QTableView::QTableView;
+
+    void doItemsLayout() override {
+        const bool quiet = insertedBelow_ && !otherChange_;
+        insertedBelow_ = otherChange_ = false;
+        if (quiet)
+            return updateGeometries();
+        QTableView::doItemsLayout();
+    }
+    void reset() override {
+        otherChange_ = true;
+        QTableView::reset();
+    }
+
+protected:
+    void rowsInserted(const QModelIndex &parent, int start, int end) override {
+        // The view is full and these rows come after the last one shown.
+        const int lastShown = rowAt(viewport()->height() - 1);
+        if (lastShown >= 0 && start > lastShown)
+            insertedBelow_ = true;
+        else
+            otherChange_ = true;
+        QTableView::rowsInserted(parent, start, end);
+    }
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override {
+        otherChange_ = true;
+        QTableView::rowsAboutToBeRemoved(parent, start, end);
+    }
+
+private:
+    bool insertedBelow_ = false;
+    bool otherChange_ = false;
+};
+
+} // namespace
 
 TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , traffic_(traffic)
     , model_(new TrafficModel(traffic, this))
-    , table_(new QTableView(this))
+    , table_(new TrafficTable(this))
     , pause_(new QPushButton(QStringLiteral("Pause"), this))
     , link_(new QComboBox(this))
     , slave_(new QLineEdit(this))
@@ -46,6 +93,9 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     slave_->setMaximumWidth(80);
     auto *clear = new QPushButton(QStringLiteral("Clear"), this);
     auto *save = new QPushButton(QStringLiteral("Save…"), this);
+    auto *commission = new QPushButton(QStringLiteral("Commission…"), this);
+    commission->setToolTip(
+        QStringLiteral("Find the slaves on a link and ask one-off questions (Ctrl+K)"));
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(pause_);
@@ -56,6 +106,7 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     bar->addWidget(clear);
     bar->addWidget(save);
     bar->addStretch();
+    bar->addWidget(commission);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(table_);
@@ -78,11 +129,17 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->horizontalHeader()->setStretchLastSection(false);
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[] = {26, 10, 4, 4, 10, 32, 5, 9};
+    const int widths[] = {26, 10, 4, 4, 10, 24, 6, 10, 40};
     for (int column = 0; column < int(std::size(widths)); ++column)
         table_->setColumnWidth(column, widths[column] * digit + 12);
+    connect(model_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { fitColumns(first, last); });
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        const int rows = model_->rowCount();
+        fitColumns(std::max(0, rows - 500), rows - 1);
+    });
 
     // Follow the newest row while the view is at the bottom.
     QScrollBar *scroll = table_->verticalScrollBar();
@@ -103,6 +160,7 @@ TrafficWindow::TrafficWindow(Traffic &traffic, QWidget *parent)
     connect(slave_, &QLineEdit::textChanged, this, &TrafficWindow::applyFilter);
     connect(clear, &QPushButton::clicked, model_, &TrafficModel::clear);
     connect(save, &QPushButton::clicked, this, &TrafficWindow::chooseSaveFile);
+    connect(commission, &QPushButton::clicked, this, &TrafficWindow::commissionRequested);
     auto *copy = new QShortcut(QKeySequence::Copy, table_);
     copy->setContext(Qt::WidgetWithChildrenShortcut);
     connect(copy, &QShortcut::activated, this, &TrafficWindow::copySelection);
@@ -142,6 +200,7 @@ void TrafficWindow::chooseSaveFile() {
                                    QStringLiteral("Traffic (*.tsv *.txt);;All files (*)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(QStringLiteral("tsv"));
+    dialog->selectFile(saveName(QDateTime::currentDateTime()));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this, &TrafficWindow::saveTo);
     dialog->open();
@@ -151,12 +210,37 @@ bool TrafficWindow::saveTo(const QString &path) {
     std::vector<int> rows(std::size_t(model_->rowCount()));
     std::iota(rows.begin(), rows.end(), 0);
     QSaveFile file(path);
-    const bool saved =
-        file.open(QIODevice::WriteOnly) && file.write(model_->lines(rows)) >= 0 && file.commit();
+    const bool saved = file.open(QIODevice::WriteOnly) &&
+                       file.write(captureHeader() + model_->lines(rows)) >= 0 && file.commit();
     saveError_ =
         saved ? QString() : QStringLiteral("Could not save %1: %2").arg(path, file.errorString());
     showStatus();
     return saved;
+}
+
+QString TrafficWindow::saveName(const QDateTime &at) {
+    return QStringLiteral("traffic-%1.tsv").arg(at.toString(QStringLiteral("yyyy-MM-dd-HHmmss")));
+}
+
+void TrafficWindow::fitColumns(int first, int last) {
+    // Bytes are capped: the tooltip holds a babbling line's whole row.
+    constexpr int bytesCapChars = 100;
+    const QFontMetrics metrics = table_->fontMetrics();
+    const int margin = 12;
+    for (int column :
+         {int(TrafficModel::Slave), int(TrafficModel::Bytes), int(TrafficModel::Verdict)}) {
+        int widest = table_->columnWidth(column);
+        const int cap = column == TrafficModel::Bytes
+                            ? bytesCapChars * metrics.horizontalAdvance(QLatin1Char('0')) + margin
+                            : std::numeric_limits<int>::max();
+        for (int row = first; row <= last; ++row)
+            widest =
+                std::max(widest, std::min(cap, metrics.horizontalAdvance(
+                                                   model_->index(row, column).data().toString()) +
+                                                   margin));
+        if (widest != table_->columnWidth(column))
+            table_->setColumnWidth(column, widest);
+    }
 }
 
 QString TrafficWindow::statusText() const {

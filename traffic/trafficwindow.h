@@ -4,6 +4,7 @@
 #include <optional>
 
 class QComboBox;
+class QDateTime;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -27,9 +28,16 @@ public:
     // Shows one link and slave, or everything.
     void showOnly(std::optional<int> link, std::optional<int> slave);
     void copySelection();
-    // Writes the shown rows, in the capture file's format; false with the reason in the status.
+    // Writes a header line and the shown rows, in the capture file's format; false with the
+    // reason in the status.
     bool saveTo(const QString &path);
+    // The name Save… offers: traffic-2026-12-09-134501.tsv.
+    static QString saveName(const QDateTime &at);
     QString statusText() const;
+
+signals:
+    // The operator asked for the commissioning window.
+    void commissionRequested();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -39,6 +47,8 @@ private:
     void applyFilter();
     void chooseSaveFile();
     void showStatus();
+    // Widens the columns whose text in rows first..last does not fit; never narrows them.
+    void fitColumns(int first, int last);
 
     Traffic &traffic_;
     TrafficModel *model_;

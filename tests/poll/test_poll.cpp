@@ -470,6 +470,9 @@ private slots:
         }
         QCOMPARE(lateReplies.size(), late.startsWith(char(2)) ? 1 : 0);
         QCOMPARE(this->verdicts(), verdicts);
+        for (const FrameRecord &r : records) // stray bytes name no slave, a late reply its own
+            if (r.verdict == FrameVerdict::Noise || r.verdict == FrameVerdict::Late)
+                QCOMPARE(r.slave, r.verdict == FrameVerdict::Late ? 2 : -1);
         QCOMPARE(records.back().slot, 1);
         QCOMPARE(records.back().registers, 12);
         QVERIFY(records.back().responseMicros > 0);
@@ -529,6 +532,22 @@ private slots:
         QVERIFY(port->writeNanos[3] - port->writeNanos[2] >=
                 (testTimeoutMs + lateMs) * ms + line.interFrame.count() +
                     (garbledFirst ? line.frame(replyLength(12)).count() : 0));
+    }
+
+    // Slaves 60 and 5 time out; 60's reply comes only inside slave 6's wait, ahead of 6's own.
+    void lateReplyIsNamedAfterTheSlaveAsked() {
+        window.enabled = {false, true, true, true};
+        port->onWrite = [&](const QByteArray &r) {
+            if (r[0] == char(60))
+                feedAfter(380 * ms, replyTo(r));
+            else if (r[0] == char(6))
+                feedAfter(10 * ms, replyTo(r));
+        };
+        recordFrames();
+        QVERIFY(runPass());
+        QCOMPARE(verdicts(true), QStringLiteral("TimeOut TimeOut Late Valid"));
+        QCOMPARE(records.at(records.size() - 2).slave, 60);
+        QCOMPARE(window.cell(1, 3), staticValue(6, 1139));
     }
 
     // Noise every 3 ms, for `babbleMs` or for ever: a slot's turn ends within its bound as "line

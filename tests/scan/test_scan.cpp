@@ -1,3 +1,5 @@
+#include "busscan.h"
+#include "commissionwindow.h"
 #include "fakeclock.h"
 #include "faketransport.h"
 #include "form1.h"
@@ -10,11 +12,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMutex>
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -216,6 +220,68 @@ private slots:
         QTRY_COMPARE(fileBytes(csv()), QByteArray("1142, 523,,,, 523,,,,,\r\n"));
         QVERIFY(!clock->runUntil([&] { return started.count() > 1; }, 1200 * ms)); // no further
         QCOMPARE(started.count(), 1);
+    }
+
+    // A bus scan of link 0 from the commissioning window: link 0's slots wait, link 1 keeps its
+    // cadence, the snapshot is still written, and link 0's slots resume after.
+    void busScanLeavesTheOtherLinkAlone() {
+        form->cheAID1[0]->setChecked(true);
+        port0->onWrite = [this](const QByteArray &r) { // slaves 1 to 5 are there
+            if (std::uint8_t(r[0]) <= 5)
+                clock->after(5 * ms, [this, r] { port0->feed(replyTo(r)); });
+        };
+        answer(port1);
+        form->PBScan->click();
+        QVERIFY(waitCycles(3));
+        const auto gaps = [this](qsizetype from) {
+            QList<qint64> g;
+            for (auto i = from + 1; i < qsizetype(port1->writeNanos.size()); ++i)
+                g << port1->writeNanos[std::size_t(i)] - port1->writeNanos[std::size_t(i - 1)];
+            return g;
+        };
+        const QList<qint64> before = gaps(0);
+        const qsizetype link0Before = port0->writes.size(), link1Before = port1->writes.size();
+        commission::CommissionWindow *window = form->showCommission();
+        window->scanTo->setText(QStringLiteral("40"));
+        commission::BusScan *scan = window->scan(0);
+        QSignalSpy done(scan, &commission::BusScan::finished);
+        QSignalSpy cycles(control, &scan::ScanControl::cycleFinished);
+        window->scanButton->click();
+        QVERIFY(scan->isRunning());
+        QVERIFY(clock->runUntil([&] { return !done.isEmpty(); }, 10'000 * ms));
+        QCOMPARE(scan->found().size(), std::size_t(5));
+        QCOMPARE(port0->writes.size() - link0Before, 40);
+        for (auto i = link0Before; i < port0->writes.size(); ++i)
+            QCOMPARE(std::uint8_t(port0->writes[i][5]), 1); // one register: no slot asked
+        QVERIFY(cycles.size() >= 2);
+        for (qint64 gap : gaps(link1Before - 1)) // link 0's turn now costs nothing
+            QVERIFY(gap >= 500 * ms && gap <= before.first());
+        QVERIFY(std::all_of(before.begin(), before.end(),
+                            [&](qint64 g) { return g == before.first(); }));
+        QVERIFY(waitCycles(1));
+        QCOMPARE(std::uint8_t(port0->writes.last()[5]), 12); // slot 0 asks again
+
+        // Slave 3 goes into the first free slot, and is the one a one-off read asks.
+        window->foundTable->selectRow(2);
+        window->slotButton->click();
+        QCOMPARE(form->txtaID[1]->text(), QStringLiteral("3"));
+        QVERIFY(form->cheAID[1]->isChecked());
+        QCOMPARE(window->readSlave->text(), QStringLiteral("3"));
+        const qsizetype sent = port0->writes.size();
+        window->readCount->setText(QStringLiteral("126"));
+        window->readButton->click();
+        QVERIFY(window->message->text().contains(QStringLiteral("Count 126 is out of range")));
+        QCOMPARE(port0->writes.size(), sent); // nothing on the wire
+        window->readStart->setText(QStringLiteral("1142"));
+        window->readCount->setText(QStringLiteral("2"));
+        window->readButton->click();
+        QVERIFY(clock->runUntil([&] { return window->decodedTable->rowCount() == 2; }, 2000 * ms));
+        QCOMPARE(window->decodedTable->item(0, 1)->text(), QStringLiteral("523"));
+        QCOMPARE(window->decodedTable->item(0, 4)->text(), QString::number(523 << 16 | 1143));
+        QCOMPARE(form->tabel->cellText(4, 3).value_or(QString()),
+                 QStringLiteral(" 523")); // the slot's own value
+        QCOMPARE(form->tabel->cellText(1, 3).value_or(QString()),
+                 QStringLiteral(" 1139")); // not the read's
     }
 
     void cycleWhoseSlavesAllFailStillSnaps() {

@@ -216,6 +216,14 @@ class WireTest(SimTestCase):
         port.send(h.read_request(9, *BLOCK))
         self.assertEqual(port.read_until(lambda b: len(b) >= 5), h.with_crc(bytes([9, 0x83, 3])))
 
+    def test_input_registers_answer_function_4(self):
+        sim = self.start("--static")
+        port = self.raw(sim.com[0])
+        port.send(h.with_crc(bytes([2, 4, 0, 30, 0, 2])))
+        values = [(2 * 1000 + a + 30000) & 0xFFFF for a in (30, 31)]
+        payload = bytes([2, 4, 4]) + b"".join(v.to_bytes(2, "big") for v in values)
+        self.assertEqual(port.read_until(lambda b: len(b) >= 9), h.with_crc(payload))
+
     def test_garbage_before_precedes_a_valid_reply(self):
         sim = self.start("--static", "--garbage", "every:1", "--seed", "9")
         port = self.raw(sim.com[0])

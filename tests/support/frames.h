@@ -41,7 +41,7 @@ constexpr std::uint16_t staticValue(int slave, int address) {
     return std::uint16_t((slave * 1000 + address) & 0xFFFF);
 }
 
-// A read request's (function 3) slave, first register and register count.
+// A read request's (function 3 or 4) slave, first register and register count.
 struct ReadAsked {
     int slave = 0;
     int start = 0;
@@ -52,11 +52,11 @@ inline ReadAsked readAsked(QByteArrayView request) {
     return {at(0), at(2) << 8 | at(3), at(4) << 8 | at(5)};
 }
 
-// The reply of `slave` to a read, carrying `values`.
-inline QByteArray readReply(int slave, const std::vector<std::uint16_t> &values) {
+// The reply of `slave` to a read (function 3, or 4 for input registers), carrying `values`.
+inline QByteArray readReply(int slave, const std::vector<std::uint16_t> &values, int function = 3) {
     QByteArray frame;
     frame += char(slave);
-    frame += char(3);
+    frame += char(function);
     frame += char(2 * values.size());
     for (const std::uint16_t v : values)
         frame += char(v >> 8), frame += char(v & 0xFF);
@@ -74,5 +74,5 @@ inline QByteArray replyTo(QByteArrayView request, const RegisterValue &value = s
     std::vector<std::uint16_t> values;
     for (int r = 0; r < asked.count; ++r)
         values.push_back(value(asked.slave, asked.start + r));
-    return readReply(slave < 0 ? asked.slave : slave, values);
+    return readReply(slave < 0 ? asked.slave : slave, values, std::uint8_t(request[1]));
 }

@@ -9,7 +9,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QFile>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -220,10 +222,58 @@ private slots:
         if (replyPieces > 0)
             QCOMPARE(last.pieces, replyPieces);
         // A reply 10 ms after the request is well clear of it; one read back at once is not.
-        if (script == "valid")
+        if (script == "valid") {
             QVERIFY(!silenceTooShort(last) && last.silenceMicros >= 5000);
+            // Which register holds which value, in the row's detail and in the capture line.
+            const QString values = QStringLiteral("1139=1792, 1140=1793, ");
+            QVERIFY2(verdictDetail(last, last.bytes.size()).contains(values),
+                     qPrintable(verdictDetail(last, last.bytes.size())));
+            QVERIFY(captureLine(last).contains(values.toUtf8() + "1141=1794"));
+            QVERIFY(captureLine(last).trimmed().endsWith("1150=1803"));
+        }
         if (script == "echo")
             QVERIFY(silenceTooShort(log.at(log.firstSeq() + 1).frame));
+    }
+
+    // A batch of rows below what is shown (scrolled up) repaints nothing; at the bottom, the
+    // table scrolls to them and paints only them.
+    void rowsOutOfSightRepaintNothing() {
+        Traffic traffic;
+        TrafficWindow window(traffic);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto add = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                traffic.record(0, frame(0, FrameVerdict::Request, 2, "02030473000CB517"));
+            window.model()->sync();
+        };
+        add(300);
+        QScrollBar *bar = window.table()->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+        struct Paints : QObject {
+            int count = 0;
+            int height = 0; // of the tallest painted area
+            bool eventFilter(QObject *, QEvent *e) override {
+                if (e->type() == QEvent::Paint) {
+                    ++count;
+                    height = std::max(height, static_cast<QPaintEvent *>(e)->rect().height());
+                }
+                return false;
+            }
+        } paints;
+        window.table()->viewport()->installEventFilter(&paints);
+        for (bool following : {false, true}) {
+            bar->setValue(following ? bar->maximum() : 10);
+            QCoreApplication::processEvents();
+            paints.count = paints.height = 0;
+            const int range = bar->maximum();
+            add(5);
+            QTRY_VERIFY(bar->maximum() > range); // laid out
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+            QCOMPARE(paints.count > 0, following);
+            QVERIFY(paints.height <= 6 * window.table()->rowHeight(0));
+        }
     }
 
     void ringKeepsTheNewest() {
@@ -454,8 +504,19 @@ private slots:
             QCOMPARE(QApplication::clipboard()->text().count(u'\n'), 2 * rows);
             QTemporaryDir dir;
             QVERIFY(window.saveTo(dir.filePath(QStringLiteral("saved.tsv"))));
-            QCOMPARE(fileLines(dir.filePath(QStringLiteral("saved.tsv"))).size(), 2 * rows);
+            const auto saved = fileLines(dir.filePath(QStringLiteral("saved.tsv")));
+            QCOMPARE(saved.size(), 1 + 2 * rows);
+            QCOMPARE(saved.first().join(' '),
+                     "time link direction slave hex silence verdict detail");
+            // Every column is wide enough for its text.
+            for (int row = 0; row < model->rowCount(); ++row)
+                for (int column : {int(TrafficModel::Slave), int(TrafficModel::Verdict)})
+                    QVERIFY(window.table()->columnWidth(column) >
+                            window.table()->fontMetrics().horizontalAdvance(
+                                model->index(row, column).data().toString()));
         }
+        QCOMPARE(TrafficWindow::saveName(QDateTime(QDate(2026, 12, 9), QTime(13, 45, 1))),
+                 QStringLiteral("traffic-2026-12-09-134501.tsv"));
         model->clear();
         QCOMPARE(model->rowCount(), 0);
         window.hide();

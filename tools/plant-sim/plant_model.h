@@ -19,6 +19,12 @@ public:
         return std::uint16_t((slave * 1000 + address) & 0xFFFF);
     }
 
+    // Input registers (function 4) hold fixed values, apart from the holding registers':
+    // (slave * 1000 + address + 30000) & 0xFFFF.
+    static std::uint16_t inputValue(int slave, int address) {
+        return std::uint16_t((slave * 1000 + address + 30000) & 0xFFFF);
+    }
+
 private:
     bool staticValues_;
 };

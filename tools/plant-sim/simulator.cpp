@@ -173,7 +173,7 @@ bool Simulator::start() {
     fcntl(ourSide_, F_SETFL, fcntl(ourSide_, F_GETFL) | O_NONBLOCK);
 
     ctx_ = modbus_new_rtu("/dev/null", 38400, 'N', 8, 1);
-    mapping_ = modbus_mapping_new(0, 0, 65536, 0);
+    mapping_ = modbus_mapping_new(0, 0, 65536, 65536);
     if (!ctx_ || !mapping_) {
         std::fprintf(stderr, "plant-sim: libmodbus setup failed: %s\n", modbus_strerror(errno));
         return false;
@@ -395,6 +395,10 @@ std::optional<Simulator::Answer> Simulator::answerRequest(int slave, const std::
         const int end = std::min(start + std::min(count, int(MODBUS_MAX_READ_REGISTERS)), 65536);
         for (int a = start; a < end; ++a)
             mapping_->tab_registers[a] = model_.value(slave, a, seconds);
+    } else if (function == MODBUS_FC_READ_INPUT_REGISTERS) {
+        const int end = std::min(start + std::min(count, int(MODBUS_MAX_READ_REGISTERS)), 65536);
+        for (int a = start; a < end; ++a)
+            mapping_->tab_input_registers[a] = PlantModel::inputValue(slave, a);
     }
 
     const int rc = exception
