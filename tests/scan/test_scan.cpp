@@ -228,7 +228,7 @@ private slots:
         form->cheAID1[0]->setChecked(true);
         port0->onWrite = [this](const QByteArray &r) { // slaves 1 to 5 are there
             if (std::uint8_t(r[0]) <= 5)
-                clock->after(5 * ms, [this, r] { port0->feed(replyTo(r)); });
+                clock->after(5 * ms, [this, r] { port0->feed(replyTo(r, served)); });
         };
         answer(port1);
         form->PBScan->click();
