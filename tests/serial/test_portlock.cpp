@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
@@ -62,19 +63,23 @@ private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
         QVERIFY(::chmod(QFile::encodeName(dir_.path()).constData(), 0755) == 0); // for "nobody"
-        while (pts_ < 1) { // port numbers start at 1: /dev/pts/0 will not do
+        // Port numbers start at 1: /dev/pts/0 will not do. Nor will a terminal whose lock name
+        // another program's lock file already takes (a live program on a terminal since gone):
+        // the lock names this test meets are its own.
+        while (pts_ < 1 || QFile::exists(lockFile_)) {
+            QVERIFY(masters_.size() < 64);
             const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
             QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
             masters_.push_back(master);
             pts_ = QByteArray(::ptsname(master)).mid(9).toInt();
+            device_ = QStringLiteral("/dev/pts/%1").arg(pts_);
+            lockFile_ = portlock::lockFilePath(device_);
+            QVERIFY(!lockFile_.isEmpty());
         }
-        device_ = QStringLiteral("/dev/pts/%1").arg(pts_);
         // Names of this run's own, also as lock file names (LCK..<link>).
         linkPrefix_ = QStringLiteral("/rtu%1-COM").arg(QCoreApplication::applicationPid());
         for (int n : {1, 2})
             QVERIFY(QFile::link(device_, dir_.path() + linkPrefix_ + QString::number(n)));
-        lockFile_ = portlock::lockFilePath(device_);
-        QVERIFY(!lockFile_.isEmpty());
     }
     void cleanupTestCase() {
         for (int master : masters_)
@@ -263,6 +268,11 @@ private slots:
                                << "";
         QTest::newRow("negative") << QByteArray("-1\n") << qint64(0) << ""
                                   << "";
+        // PID 0 would ask about the station's own process group: no owner, never a live one.
+        QTest::newRow("zero") << QByteArray("         0\n") << qint64(0) << ""
+                              << "";
+        QTest::newRow("binary zero") << QByteArray(4, '\0') << qint64(0) << ""
+                                     << "";
     }
     void lockFileForms() {
         QFETCH(QByteArray, content);
@@ -275,6 +285,24 @@ private slots:
             QCOMPARE(owner->program, program);
             QCOMPARE(owner->user, user);
         }
+    }
+
+    // What differs for an operator's station, run as root, is checked again as "nobody": the
+    // whole test once more under that user (the system then answers "not permitted" where root
+    // is let through).
+    void passesAsAnUnprivilegedUser() {
+        if (::geteuid() != 0)
+            QSKIP("runs unprivileged already");
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("no setpriv here to run the test as nobody: unprivileged cases not checked");
+        QProcess again;
+        again.setProcessChannelMode(QProcess::ForwardedChannels);
+        again.start(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                              QCoreApplication::applicationFilePath()});
+        QVERIFY(again.waitForFinished(100000));
+        QCOMPARE(again.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(again.exitCode(), 0);
     }
 
 private:

@@ -88,7 +88,7 @@ PollBinding startUpBinding() {
 
 // Link 0: slave 2 answers, slave 60 answers with an exception; link 1: slave 9 stays silent.
 const std::vector<FrameRecord> recordedSet{
-    frame(0, FrameVerdict::Request, 2, "02030473000CB517"),
+    frame(0, FrameVerdict::Request, 2, "02030473000CB517", 123'456),
     frame(0, FrameVerdict::Valid, 2, "020318"),
     frame(0, FrameVerdict::Request, 60, "3C030473000C"),
     exception(60, 2),
@@ -119,6 +119,20 @@ private slots:
             << QList<int>{3, 2, 4};
         QTest::newRow("long quiet")
             << std::vector{noise(0, 3, 0), noise(0, 4, 2'000'000)} << QList<int>{3, 4};
+        // The quiet that ends a burst runs from its last piece: a second of it, not less.
+        QTest::newRow("a second's quiet")
+            << std::vector{noise(0, 3, 0), noise(0, 4, 1'000'000)} << QList<int>{3, 4};
+        QTest::newRow("slow babble")
+            << std::vector{noise(0, 3, 0), noise(0, 3, 900'000), noise(0, 3, 1'800'000)}
+            << QList<int>{9};
+        const auto lateOf = [](int slot, qint64 monoMicros) {
+            FrameRecord f = noise(0, 4, monoMicros, FrameVerdict::Late);
+            f.slot = slot;
+            f.slave = 2 + slot;
+            return f;
+        };
+        QTest::newRow("late replies of two slots")
+            << std::vector{lateOf(0, 0), lateOf(1, 100)} << QList<int>{4, 4};
         QTest::newRow("stray bytes between polls")
             << std::vector{noise(0, 3, 0, FrameVerdict::Late), noise(0, 4, 100, FrameVerdict::Late),
                            noise(0, 5, 200)}
@@ -138,6 +152,13 @@ private slots:
             const TrafficEntry &e = log.at(log.firstSeq() + quint64(row));
             QCOMPARE(e.byteCount, rowBytes[row]);
             QVERIFY(e.frame.bytes.size() <= TrafficLog::keptNoiseBytes);
+            // The row says how many bytes came, and when it kept only the first of them.
+            const QString detail = verdictDetail(e.frame, e.byteCount);
+            if (e.frame.verdict == FrameVerdict::Noise || e.frame.verdict == FrameVerdict::Late)
+                QVERIFY2(detail.startsWith(QString::number(rowBytes[row]) + " bytes") &&
+                             detail.contains(", first 256 kept") ==
+                                 (rowBytes[row] > TrafficLog::keptNoiseBytes),
+                         qPrintable(detail));
         }
     }
 
@@ -285,6 +306,8 @@ private slots:
         QCOMPARE(drops.count(), 0);
         QCOMPARE(lines[0].size(), 8);
         QCOMPARE(lines[0][4], QByteArray("02 03 04 73 00 0C B5 17"));
+        // Wall time to the microsecond: 1 765 000 000.123456 s is 40.123456 s past a minute.
+        QVERIFY2(lines[0][0].endsWith(":40.123456"), lines[0][0].constData());
         QCOMPARE(lines[3][3], QByteArray("60"));
         QVERIFY(lines[3][7].contains("Illegal data address"));
         QCOMPARE(lines[5][1], QByteArray("1"));
@@ -346,24 +369,50 @@ private slots:
             QCOMPARE(fileLines(path + ".old").size(), 12);
     }
 
+    // At the limit the live file becomes FILE.1, whole, every time; the old FILE.1 goes. A file
+    // already there at start counts with its size; lines still buffered at the end are written.
+    void captureFileRotates_data() {
+        QTest::addColumn<int>("existing"); // bytes already in the file, in whole lines
+        QTest::addColumn<int>("lines");    // of 100 bytes, flushed ten at a time
+        QTest::newRow("rotated twice") << 0 << 50;
+        QTest::newRow("lines still buffered at the end") << 0 << 47;
+        QTest::newRow("an existing file near the limit") << 1950 << 10;
+    }
     void captureFileRotates() {
+        QFETCH(int, existing);
+        QFETCH(int, lines);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("traffic.tsv"));
         const qint64 limit = 2000;
+        QByteArray stream; // everything written to the path, in order
+        while (stream.size() < existing)
+            stream += QByteArray(std::min<qsizetype>(99, existing - stream.size() - 1), 'y') + '\n';
+        if (existing > 0) {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(stream) == existing);
+        }
         {
             CaptureFile capture(path, limit);
-            const QByteArray line = QByteArray(99, 'x') + '\n';
-            for (int i = 0; i < 50; ++i) {
+            for (int i = 0; i < lines; ++i) {
+                const QByteArray line =
+                    QByteArray::number(i).rightJustified(4, '0') + QByteArray(95, 'x') + '\n';
+                stream += line;
                 capture.append(line);
                 if (i % 10 == 9)
                     capture.flush();
             }
         }
-        const qint64 current = QFileInfo(path).size();
-        const qint64 previous = QFileInfo(path + QStringLiteral(".1")).size();
-        QVERIFY(current > 0 && current <= limit);
-        QVERIFY(previous > 0 && previous <= limit);
+        const auto contents = [](const QString &name) {
+            QFile file(name);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray current = contents(path);
+        const QByteArray previous = contents(path + QStringLiteral(".1"));
+        QVERIFY(current.size() > 0 && current.size() <= limit);
+        QVERIFY(previous.size() > 0 && previous.size() <= limit);
         QVERIFY(!QFile::exists(path + QStringLiteral(".2")));
+        // Nothing lost at a rotation or at the end, nothing older than FILE.1 kept.
+        QVERIFY(stream.endsWith(previous + current));
     }
 
     // The table follows the newest row whatever the row count, also at the log's cap, where the
@@ -447,14 +496,31 @@ private slots:
         QVERIFY(window.statusText().contains(QStringLiteral("6 new frames")));
         pause->click();
         QCOMPARE(model->rowCount(), 2 * rows);
+        // Paused while the log drops its oldest rows: on resuming, the table holds what the log
+        // still holds, and never more.
+        pause->click();
+        for (qsizetype i = 0; i < TrafficLog::defaultCapacity * 11 / 10; ++i)
+            traffic.record(recordedSet[std::size_t(i) % recordedSet.size()].link,
+                           recordedSet[std::size_t(i) % recordedSet.size()]);
+        const TrafficLog &log = traffic.log();
+        QVERIFY(log.firstSeq() > 0);
+        QVERIFY(model->heldBack() <= quint64(log.size()));
+        pause->click();
+        int kept = 0;
+        for (quint64 seq = log.firstSeq(); seq < log.endSeq(); ++seq)
+            kept += (link < 0 || log.at(seq).frame.link == link) &&
+                    (slave < 0 || log.at(seq).frame.slave == slave);
+        QCOMPARE(model->rowCount(), kept);
+        model->sync();
+        QCOMPARE(model->rowCount(), kept);
 
         if (rows > 0) {
             window.table()->selectAll();
             window.copySelection();
-            QCOMPARE(QApplication::clipboard()->text().count(u'\n'), 2 * rows);
+            QCOMPARE(QApplication::clipboard()->text().count(u'\n'), kept);
             QTemporaryDir dir;
             QVERIFY(window.saveTo(dir.filePath(QStringLiteral("saved.tsv"))));
-            QCOMPARE(fileLines(dir.filePath(QStringLiteral("saved.tsv"))).size(), 2 * rows);
+            QCOMPARE(fileLines(dir.filePath(QStringLiteral("saved.tsv"))).size(), kept);
         }
         model->clear();
         QCOMPARE(model->rowCount(), 0);
