@@ -109,7 +109,10 @@ class Bench:
         self.src = copy_tree(scratch)
         self.build = self.src / "build"
         self.jobs = jobs
-        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", CCACHE_BASEDIR=str(self.src))
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", CCACHE_BASEDIR=str(self.src),
+                        QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu")
+        if os.geteuid() == 0:  # Chromium will not start its sandbox as root (as the web tests run)
+            self.env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
         launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
         code, out = run(["cmake", "-S", self.src, "-B", self.build, "-DCMAKE_BUILD_TYPE=Release",
                          # The end-to-end tests need the plant simulator: tools are built too.

@@ -324,13 +324,16 @@ private slots:
         QTest::newRow("renamed, a new one made") << "replaced"; // as log rotation does
         QTest::newRow("truncated") << "truncated";
         QTest::newRow("FIFO reader gone") << "reader gone";
+        // The pipe takes part of the lines: the rest is dropped and counted, and the line cut
+        // in two is ended before the next one, which arrives whole.
+        QTest::newRow("FIFO reader behind") << "reader behind";
     }
     void captureFileFollowsThePath() {
         QFETCH(QString, change);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("traffic.tsv"));
         const QByteArray line = QByteArray(99, 'x') + '\n';
-        const bool fifo = change == "reader gone";
+        const bool fifo = change.startsWith("reader");
         int reader = -1;
         if (fifo) {
             std::signal(SIGPIPE, SIG_IGN); // as the station does
@@ -338,6 +341,14 @@ private slots:
             reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
             QVERIFY(reader >= 0);
         }
+        const auto drain = [&reader] {
+            QByteArray got(1 << 17, '\0');
+            const ssize_t n = ::read(reader, got.data(), size_t(got.size()));
+            got.resize(std::max<ssize_t>(n, 0));
+            return got;
+        };
+        if (change == "reader behind" && ::fcntl(reader, F_SETPIPE_SZ, 4096) != 4096)
+            QSKIP("no pipe of one 4 KiB page here");
         CaptureFile capture(path, 1500);
         auto write = [&](int lines) {
             for (int i = 0; i < lines; ++i)
@@ -353,8 +364,30 @@ private slots:
                     (change == "renamed" || QFile(path).open(QIODevice::WriteOnly)));
         else if (change == "truncated")
             QVERIFY(QFile::resize(path, 0));
-        else
+        else if (change == "reader gone")
             ::close(reader);
+        if (change == "reader behind") {
+            QCOMPARE(drain().size(), 12 * line.size());
+            for (int i = 0; i < 12; ++i)
+                capture.append(QByteArray(499, 'y') + '\n');
+            capture.flush();
+            // 4096 bytes went: eight lines and part of the ninth.
+            QCOMPARE(capture.writtenLines(), 12u + 8u);
+            QCOMPARE(capture.droppedLines(), 4u);
+            QVERIFY(capture.dropReason().contains("not keeping up"));
+            const QByteArray next = QByteArray(9, 'z') + '\n';
+            capture.append(next); // into a full pipe: dropped, and the cut line still open
+            capture.flush();
+            QCOMPARE(capture.droppedLines(), 5u);
+            QCOMPARE(drain().size(), 4096);
+            capture.append(next);
+            capture.flush();
+            QCOMPARE(drain(), '\n' + next);
+            QCOMPARE(capture.writtenLines(), 12u + 8u + 1u);
+            QCOMPARE(capture.droppedLines(), 5u);
+            ::close(reader);
+            return;
+        }
         write(12);
         if (fifo) {
             QCOMPARE(capture.writtenLines(), 12u);
