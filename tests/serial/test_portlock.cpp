@@ -27,15 +27,18 @@ bool openAs(QSerialTransport &port, const QString &pattern, int number) {
     return port.open();
 }
 
-// The other process: holds the port as a station, or by its flock alone, until its input ends.
+// The other process: holds the port as a station, or by its flock alone (exclusive, or shared as
+// a reader might), until its input ends.
 int holdPort(const QString &how, const QString &pattern, int number) {
     QSerialTransport port;
     const QByteArray device = QFile::encodeName(pattern.arg(number));
     int fd = -1;
-    const bool held = how == QLatin1String("station")
-                          ? openAs(port, pattern, number)
-                          : (fd = ::open(device.constData(), O_RDWR | O_NOCTTY)) >= 0 &&
-                                ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool held =
+        how == QLatin1String("station")
+            ? openAs(port, pattern, number)
+            : (fd = ::open(device.constData(), O_RDWR | O_NOCTTY)) >= 0 &&
+                  ::flock(fd, (how == QLatin1String("shared flock") ? LOCK_SH : LOCK_EX) |
+                                  LOCK_NB) == 0;
     if (!held)
         return 1;
     std::puts("held");
@@ -111,6 +114,9 @@ private slots:
         QTest::newRow("another program's flock") << "flock"
                                                  << "pts"
                                                  << "COM1" << false;
+        QTest::newRow("another program's shared flock") << "shared flock"
+                                                        << "pts"
+                                                        << "COM1" << false;
     }
     void secondOpenIsRefused() {
         QFETCH(QString, holder);
@@ -138,7 +144,7 @@ private slots:
         QVERIFY2(why.startsWith(QStringLiteral("%1 is in use by process %2 (test_portlock), ")
                                     .arg(device_)
                                     .arg(holderPid)) &&
-                     why.contains(holder == QLatin1String("flock") ? "flock" : lockFile_),
+                     why.contains(holder.endsWith(QLatin1String("flock")) ? "flock" : lockFile_),
                  qPrintable(why));
 
         if (firstPort) {
