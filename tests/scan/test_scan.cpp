@@ -497,6 +497,10 @@ private slots:
         QCOMPARE(written.last(), form->txtPrint->text());
         QVERIFY(written.last().contains(",4,"));
         QTRY_VERIFY(form->txtPrint->styleSheet().isEmpty());
+        // Once the writes have ended, nothing is reported stuck any more.
+        QSignalSpy stuck(form->snapshotWriter(), &scan::SnapshotWriter::stuck);
+        QVERIFY(!stuck.wait(2 * 300));
+        QVERIFY(form->txtPrint->styleSheet().isEmpty());
         form.reset(); // before the function's captures go
     }
 
