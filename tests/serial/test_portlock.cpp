@@ -286,6 +286,7 @@ private slots:
         QFETCH(QString, program);
         QFETCH(QString, user);
         const auto owner = portlock::parseLockFile(content);
+        QCOMPARE(owner.has_value(), pid > 0);
         QCOMPARE(owner ? owner->pid : 0, pid);
         if (owner) {
             QCOMPARE(owner->program, program);
