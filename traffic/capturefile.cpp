@@ -66,6 +66,8 @@ void CaptureFile::writeSome() {
         drop(lines, openError_);
         return;
     }
+    // The line a short write cut ends first; it was counted as dropped then.
+    const qsizetype ending = midLine_ ? 1 : 0;
     if (midLine_)
         piece.prepend('\n');
     ssize_t n;
@@ -74,7 +76,7 @@ void CaptureFile::writeSome() {
     while (n < 0 && errno == EINTR);
     const qsizetype kept = std::max<qsizetype>(n, 0);
     size_ += kept;
-    written_ += quint64(piece.left(kept).count('\n'));
+    written_ += quint64(piece.left(kept).count('\n') - std::min(kept, ending));
     if (kept == piece.size()) {
         midLine_ = false;
         return;
@@ -82,8 +84,9 @@ void CaptureFile::writeSome() {
     // Short or failed: what did not reach the file is dropped. A pipe that is full now keeps
     // its reader and is written again next time; any other failure reopens the file then.
     const int error = n < 0 ? errno : EAGAIN;
-    midLine_ = kept > 0 && piece.at(kept - 1) != '\n';
-    drop(piece.mid(kept).count('\n'),
+    if (kept > 0)
+        midLine_ = piece.at(kept - 1) != '\n';
+    drop(piece.mid(kept).count('\n') - (ending - std::min(kept, ending)),
          error == EAGAIN ? QStringLiteral("the reader is not keeping up") : errnoText(error));
     if (error != EAGAIN)
         closeFile();

@@ -92,15 +92,20 @@ def copy_tree(scratch):
                            check=True, stdout=subprocess.PIPE).stdout.split(b"\0")
     # The build lives inside the copy, as in a checkout, so ccache finds what the tree compiled.
     src = scratch / "tree"
-    for old in src.glob("*"):
-        if old.name != "build":
-            shutil.rmtree(old) if old.is_dir() else old.unlink()
+    wanted = {Path(os.fsdecode(name)) for name in files if name}
+    for old in list(src.rglob("*")) if src.is_dir() else []:
+        rel = old.relative_to(src)
+        if rel.parts[0] != "build" and old.is_file() and rel not in wanted:
+            old.unlink()  # a file gone from the tree goes from the copy
     for name in filter(None, files):
         rel = Path(os.fsdecode(name))
         if not (ROOT / rel).is_file():
             continue
         (src / rel).parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(ROOT / rel, src / rel)
+        # A changed file gets the time of the copy, so that the build sees it newer than what it
+        # compiled before, also where an interrupted run left a mutant in the copy.
+        if not (src / rel).is_file() or (src / rel).read_bytes() != (ROOT / rel).read_bytes():
+            shutil.copy(ROOT / rel, src / rel)
     return src
 
 
@@ -109,7 +114,10 @@ class Bench:
         self.src = copy_tree(scratch)
         self.build = self.src / "build"
         self.jobs = jobs
-        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", CCACHE_BASEDIR=str(self.src))
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", CCACHE_BASEDIR=str(self.src),
+                        QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu")
+        if os.geteuid() == 0:  # Chromium will not start its sandbox as root (as the web tests run)
+            self.env["QTWEBENGINE_DISABLE_SANDBOX"] = "1"
         launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
         code, out = run(["cmake", "-S", self.src, "-B", self.build, "-DCMAKE_BUILD_TYPE=Release",
                          # The end-to-end tests need the plant simulator: tools are built too.

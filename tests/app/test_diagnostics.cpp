@@ -56,9 +56,10 @@ private slots:
     void cleanup() { form.reset(); }
 
     void countsFollowWhatTheSlaveDid() {
-        std::vector<Answer> script{Answer::Valid,      Answer::Late,      Answer::BadCrc,
-                                   Answer::WrongSlave, Answer::Exception, Answer::Silent,
-                                   Answer::Valid};
+        // Each late reply comes in pieces, as an adapter hands it over: one late reply each.
+        std::vector<Answer> script{Answer::Valid,      Answer::Late, Answer::BadCrc,
+                                   Answer::WrongSlave, Answer::Late, Answer::Exception,
+                                   Answer::Silent,     Answer::Valid};
         std::size_t next = 0;
         bool lateArrived = true;
         port0->onWrite = [&](const QByteArray &r) {
@@ -68,8 +69,10 @@ private slots:
                 break;
             case Answer::Late:
                 lateArrived = false;
-                QTimer::singleShot(150, port0, [&, r] {
-                    port0->feed(numberedReply(r));
+                QTimer::singleShot(150, port0, [&, r] { port0->feed(numberedReply(r).left(1)); });
+                QTimer::singleShot(155, port0, [&, r] { port0->feed(numberedReply(r).mid(1, 6)); });
+                QTimer::singleShot(160, port0, [&, r] {
+                    port0->feed(numberedReply(r).mid(7));
                     lateArrived = true;
                 });
                 break;
@@ -95,10 +98,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(lateArrived, 1000);
         }
         const auto &s = form->diagnostics()->stats(0, 0);
-        QCOMPARE(s.requests, 7u);
+        QCOMPARE(s.requests, 8u);
         QCOMPARE(s.valid, 2u);
-        QCOMPARE(s.timeouts, 2u); // the late reply and the silent one
-        QCOMPARE(s.late, 1u);
+        QCOMPARE(s.timeouts, 3u); // the late replies and the silent one
+        QCOMPARE(s.late, 2u);
         QCOMPARE(s.badCrc, 1u);
         QCOMPARE(s.wrongSlave, 1u);
         QCOMPARE(s.exceptions, 1u);
@@ -107,9 +110,17 @@ private slots:
         QVERIFY(s.lastValid.isValid());
         QVERIFY(!s.failingSince.isValid());
         const QString tip = form->cheAID[0]->toolTip();
-        QVERIFY2(tip.contains("Requests: 7, valid replies: 2"), qPrintable(tip));
+        QVERIFY2(tip.contains("Requests: 8, valid replies: 2"), qPrintable(tip));
         QVERIFY2(tip.contains("last code 4"), qPrintable(tip));
         QCOMPARE(form->tabel->item(0, 3)->toolTip(), tip);
+        // The reset menu and the trend reach the slot of the column clicked, and only a slot's:
+        // columns 3..6 are link 0's four slots, 7..10 link 1's.
+        for (int column = 0; column < ReadingGrid::columns; ++column) {
+            const auto slot = Diagnostics::slotOfColumn(column);
+            QCOMPARE(slot.has_value(), column >= 3 && column <= 10);
+            if (slot)
+                QCOMPARE(*slot, (std::pair{column / 7, (column - 3) % 4}));
+        }
 
         form->diagnostics()->reset(0, 0);
         QCOMPARE(form->diagnostics()->stats(0, 0).requests, 0u);
@@ -119,17 +130,21 @@ private slots:
     void everyFailureStartsFailingSince_data() {
         QTest::addColumn<modbus::SlotResult>("failure");
         using modbus::SlotOutcome, modbus::RejectReason;
-        QTest::newRow("exception") << modbus::SlotResult{SlotOutcome::Exception, {}, 2};
-        QTest::newRow("silent") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::NoBytes};
-        QTest::newRow("bad crc") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::BadCrc};
+        // A failed turn's time (up to the time-out) is no response time.
+        QTest::newRow("exception") << modbus::SlotResult{SlotOutcome::Exception, {}, 2, 9000};
+        QTest::newRow("silent") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::NoBytes,
+                                                      0, 1'000'000};
+        QTest::newRow("bad crc") << modbus::SlotResult{SlotOutcome::NoReply, RejectReason::BadCrc,
+                                                       0, 30'000};
         QTest::newRow("line busy") << modbus::SlotResult{SlotOutcome::LineBusy};
     }
     void everyFailureStartsFailingSince() {
         QFETCH(modbus::SlotResult, failure);
         const QDateTime t0 = QDateTime::currentDateTime();
         modbus::SlotStats s;
-        modbus::countSlot(s, {modbus::SlotOutcome::Valid}, t0);
+        modbus::countSlot(s, {modbus::SlotOutcome::Valid, {}, 0, 4000}, t0);
         modbus::countSlot(s, failure, t0.addSecs(1));
+        QCOMPARE(s.averageResponseMicros(), 4000);
         QCOMPARE(s.failingSince, t0.addSecs(1));
         modbus::countSlot(s, failure, t0.addSecs(2)); // the first failure stays the start
         QCOMPARE(s.failingSince, t0.addSecs(1));
@@ -137,8 +152,9 @@ private slots:
             QCOMPARE(s.requests, 1u);
             QVERIFY(describeSlot(s, "2", true).contains("Line busy: 2 (no request sent)"));
         }
-        modbus::countSlot(s, {modbus::SlotOutcome::Valid}, t0.addSecs(3));
+        modbus::countSlot(s, {modbus::SlotOutcome::Valid, {}, 0, 2000}, t0.addSecs(3));
         QVERIFY(!s.failingSince.isValid());
+        QCOMPARE(s.averageResponseMicros(), 3000);
     }
 
     void labelsAndCountsFollowWhatWasRead_data() {

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,17 +106,22 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::addColumn<bool>("duringPollWait");
         QTest::addColumn<bool>("atStart"); // as soon as main has begun, before the toolkit
-        QTest::newRow("SIGTERM right after a cycle") << int(SIGTERM) << false << false;
-        QTest::newRow("SIGTERM during a poll wait") << int(SIGTERM) << true << false;
-        QTest::newRow("SIGINT") << int(SIGINT) << false << false;
-        QTest::newRow("SIGHUP") << int(SIGHUP) << false << false;
-        QTest::newRow("SIGTERM at start") << int(SIGTERM) << false << true;
-        QTest::newRow("SIGINT at start") << int(SIGINT) << false << true;
+        // Under a file-size limit no snapshot can be written: the write fails, every cycle,
+        // and the station runs on (the limit's signal does not end it).
+        QTest::addColumn<bool>("sizeLimited");
+        QTest::newRow("SIGTERM right after a cycle") << int(SIGTERM) << false << false << false;
+        QTest::newRow("SIGTERM during a poll wait") << int(SIGTERM) << true << false << false;
+        QTest::newRow("SIGINT") << int(SIGINT) << false << false << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false << false << false;
+        QTest::newRow("SIGTERM at start") << int(SIGTERM) << false << true << false;
+        QTest::newRow("SIGINT at start") << int(SIGINT) << false << true << false;
+        QTest::newRow("SIGTERM under a file-size limit") << int(SIGTERM) << false << false << true;
     }
     void signalClosesTheWindow() {
         QFETCH(int, signal);
         QFETCH(bool, duringPollWait);
         QFETCH(bool, atStart);
+        QFETCH(bool, sizeLimited);
         // A silent plant keeps every poll waiting its whole reply time-out.
         PlantSim sim(duringPollWait ? QStringList{"--silent", "1"} : QStringList{});
         QVERIFY(sim.start());
@@ -138,6 +144,12 @@ private slots:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         station.setProcessEnvironment(env);
         station.setProcessChannelMode(QProcess::ForwardedChannels);
+        if (sizeLimited)
+            station.setChildProcessModifier([] {
+                const rlimit limit{8, 8};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                ::signal(SIGXFSZ, SIG_DFL); // as a service manager starts it
+            });
         station.start(program, {});
         QVERIFY(station.waitForStarted(10000));
         if (atStart) {
@@ -152,6 +164,19 @@ private slots:
             QCOMPARE(station.exitStatus(), QProcess::NormalExit);
             QCOMPARE(station.exitCode(), 0);
             QCOMPARE(locksFor(sim.dir()), QStringList());
+            return;
+        }
+        if (sizeLimited) {
+            // The leftover goes, then each cycle's temporary file comes and goes.
+            QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 5 || station.state() != QProcess::Running,
+                                     30000);
+            QCOMPARE(station.state(), QProcess::Running);
+            ::kill(pid_t(station.processId()), signal);
+            QVERIFY(station.waitForFinished(10000));
+            QCOMPARE(station.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(station.exitCode(), 0);
+            QCOMPARE(QDir(work.path()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"rtu-station"});
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(work.filePath("mwRARE.csv")), 20000);

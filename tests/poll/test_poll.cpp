@@ -400,7 +400,7 @@ private slots:
     void nextRequestWaitsForAQuietLine_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("late"); // fed lateMs after slot 0's time-out
-        QTest::addColumn<int>("lateMs");
+        QTest::addColumn<int>("lateMs");      // without late bytes: when the answer comes (else 5)
         QTest::addColumn<bool>("timesOut");
         QTest::addColumn<qint64>("quietNanos"); // at least this between the last byte and request
         QTest::addColumn<QString>("verdicts");
@@ -414,6 +414,11 @@ private slots:
         QTest::newRow("exception")
             << withCrc(QByteArray::fromHex("028302")) << QByteArray() << -1 << false << gap
             << QStringLiteral("Request Exception Request Valid");
+        // Handed over while the request is still leaving the wire (a fake's speed, or an
+        // adapter's timestamps): the request's own end still counts as the line's last traffic.
+        QTest::newRow("exception during the request")
+            << withCrc(QByteArray::fromHex("028302")) << QByteArray() << 1 << false << gap
+            << QStringLiteral("Request Exception Request Valid");
         QTest::newRow("bad crc ends early") << garbled << QByteArray() << -1 << false << gap
                                             << QStringLiteral("Request BadCrc Request Valid");
         QTest::newRow("wrong slave")
@@ -423,6 +428,10 @@ private slots:
                                   << QStringLiteral("Request TimeOut Request Valid");
         QTest::newRow("late reply") << QByteArray() << good << 10 << true << gap
                                     << QStringLiteral("Request TimeOut Late Request Valid");
+        // A late exception answer is the slave's late reply as well.
+        QTest::newRow("late exception")
+            << QByteArray() << withCrc(QByteArray::fromHex("028302")) << 10 << true << gap
+            << QStringLiteral("Request TimeOut Late Request Valid");
         // Part of a reply, 30 ms late: nothing says when it ends, so the line gets longer.
         QTest::newRow("late fragment") << QByteArray() << good.first(10) << 30 << true << settle
                                        << QStringLiteral("Request TimeOut Late Request Valid");
@@ -445,7 +454,7 @@ private slots:
             // Slave 2 answers once the request has left the wire, as on a real line: the
             // silence then runs from its reply, not from the station's own request.
             if (!answer.isEmpty())
-                feedAfter(5 * ms, answer);
+                feedAfter((late.isEmpty() && lateMs > 0 ? lateMs : 5) * ms, answer);
             if (!late.isEmpty())
                 feedAfter((testTimeoutMs + lateMs) * ms, late);
         };
@@ -461,6 +470,9 @@ private slots:
         const qint64 lastByte = port->lastFeedBefore(sent);
         if (lastByte >= 0)
             QVERIFY2(sent - lastByte >= quietNanos, qPrintable(QString::number(sent - lastByte)));
+        const qint64 firstEnd = port->writeNanos[0] + line.frame(8).count();
+        QVERIFY2(sent - firstEnd >= line.interFrame.count(),
+                 qPrintable(QString::number(sent - firstEnd)));
         const qint64 slot0Micros = results.at(0).at(1).value<SlotResult>().responseMicros;
         if (timesOut) {
             QVERIFY(slot0Micros >= testTimeoutMs * 1000);
@@ -475,7 +487,8 @@ private slots:
                 QCOMPARE(r.slave, r.verdict == FrameVerdict::Late ? 2 : -1);
         QCOMPARE(records.back().slot, 1);
         QCOMPARE(records.back().registers, 12);
-        QVERIFY(records.back().responseMicros > 0);
+        QCOMPARE(records.back().responseMicros, 2000); // slave 60 answers 2 ms after the request
+        QCOMPARE(results.at(1).at(1).value<SlotResult>().responseMicros, 2000);
         const auto second = std::find_if(records.rbegin(), records.rend(), [](const auto &r) {
             return r.verdict == FrameVerdict::Request;
         });
@@ -529,9 +542,12 @@ private slots:
         QVERIFY(runPass());
         QVERIFY2(verdicts().startsWith(QStringLiteral("Request TimeOut Late Request ")),
                  qPrintable(verdicts()));
-        QVERIFY(port->writeNanos[3] - port->writeNanos[2] >=
-                (testTimeoutMs + lateMs) * ms + line.interFrame.count() +
-                    (garbledFirst ? line.frame(replyLength(12)).count() : 0));
+        const qint64 gap = port->writeNanos[3] - port->writeNanos[2];
+        QVERIFY(gap >= (testTimeoutMs + lateMs) * ms + line.interFrame.count() +
+                           (garbledFirst ? line.frame(replyLength(12)).count() : 0));
+        // The learned guard stays within twice the plain one: a slave later still costs the
+        // others no more than that.
+        QVERIFY(gap <= testTimeoutMs * ms + 2 * line.guard.count());
     }
 
     // Slaves 60 and 5 time out; 60's reply comes only inside slave 6's wait, ahead of 6's own.
@@ -559,20 +575,35 @@ private slots:
         const int busy = int(SlotOutcome::LineBusy), valid = int(SlotOutcome::Valid);
         QTest::newRow("for ever") << -1 << QList{busy, busy} << 0;
         QTest::newRow("for 100 ms") << 100 << QList{valid, valid} << 2;
+        // The slowest pass there is: four silent slaves, each turn's quiet found only near its
+        // end. It still ends within the bound the cycle counts on.
+        QTest::newRow("for 120 ms of each turn, slaves silent")
+            << -2 << QList{int(SlotOutcome::NoReply), int(SlotOutcome::NoReply)} << 4;
     }
     void busyLineEndsTheTurn() {
         QFETCH(int, babbleMs);
         QFETCH(QList<int>, outcomes);
         QFETCH(int, writes);
-        window.enabled = {true, true, false, false};
-        answerAtOnce();
+        const bool eachTurn = babbleMs == -2;
+        window.enabled = {true, true, eachTurn, eachTurn};
         const qint64 begin = clock->now();
+        qint64 until = eachTurn ? begin + 120 * ms : -1;
         std::function<void()> babble = [&] {
-            if (babbleMs >= 0 && clock->now() - begin >= babbleMs * ms)
+            if ((babbleMs >= 0 && clock->now() - begin >= babbleMs * ms) ||
+                (eachTurn && clock->now() >= until))
                 return;
             port->feed(QByteArray(1, char(0xFF)));
             clock->after(3 * ms, babble);
         };
+        if (eachTurn) // again from the end of the guard after each time-out
+            port->onWrite = [&](const QByteArray &) {
+                clock->after(testTimeoutMs * ms + line.guard.count(), [&] {
+                    until = clock->now() + 120 * ms;
+                    babble();
+                });
+            };
+        else
+            answerAtOnce();
         babble();
         recordFrames();
         QList<int> seen;
@@ -583,7 +614,7 @@ private slots:
         QVERIFY(runPass());
         QCOMPARE(seen, outcomes);
         QCOMPARE(port->writes.size(), writes);
-        if (babbleMs < 0) {
+        if (babbleMs == -1) {
             QCOMPARE(clock->now() - begin, 2 * testTimeoutMs * ms); // one bound per slot
             QCOMPARE(window.coloursOf(1),
                      (std::vector{SlotColour::Polling, SlotColour::TimedOut, SlotColour::Idle}));

@@ -110,8 +110,14 @@ private slots:
             return;
         }
         // Six failed tries: one a unit for five, then two units apart; the reason once.
+        QList<qint64> gaps; // from each failed try to the next one
+        connect(&keeper, &PortKeeper::tryFailed, this,
+                [&] { gaps << keeper.lastTry().msecsTo(keeper.nextTry()); });
         while (failed.size() < 6)
             QVERIFY(failed.wait(10 * unitMs));
+        QVERIFY2(
+            gaps.size() == 6 && gaps[3] < 2 * unitMs && gaps[4] >= 2 * unitMs,
+            qPrintable(QString::number(gaps.value(3)) + ", " + QString::number(gaps.value(4))));
         QCOMPARE(failed.at(0).at(0).toString(), why);
         QCOMPARE(failed.at(0).at(1).toBool(), openAtFirst); // a pull's reason was not this one
         QVERIFY(!failed.at(1).at(1).toBool());

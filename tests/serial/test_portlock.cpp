@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
@@ -26,15 +27,18 @@ bool openAs(QSerialTransport &port, const QString &pattern, int number) {
     return port.open();
 }
 
-// The other process: holds the port as a station, or by its flock alone, until its input ends.
+// The other process: holds the port as a station, or by its flock alone (exclusive, or shared as
+// a reader might), until its input ends.
 int holdPort(const QString &how, const QString &pattern, int number) {
     QSerialTransport port;
     const QByteArray device = QFile::encodeName(pattern.arg(number));
     int fd = -1;
-    const bool held = how == QLatin1String("station")
-                          ? openAs(port, pattern, number)
-                          : (fd = ::open(device.constData(), O_RDWR | O_NOCTTY)) >= 0 &&
-                                ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool held =
+        how == QLatin1String("station")
+            ? openAs(port, pattern, number)
+            : (fd = ::open(device.constData(), O_RDWR | O_NOCTTY)) >= 0 &&
+                  ::flock(fd, (how == QLatin1String("shared flock") ? LOCK_SH : LOCK_EX) |
+                                  LOCK_NB) == 0;
     if (!held)
         return 1;
     std::puts("held");
@@ -62,19 +66,23 @@ private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
         QVERIFY(::chmod(QFile::encodeName(dir_.path()).constData(), 0755) == 0); // for "nobody"
-        while (pts_ < 1) { // port numbers start at 1: /dev/pts/0 will not do
+        // Port numbers start at 1: /dev/pts/0 will not do. Nor will a terminal whose lock name
+        // another program's lock file already takes (a live program on a terminal since gone):
+        // the lock names this test meets are its own.
+        while (pts_ < 1 || QFile::exists(lockFile_)) {
+            QVERIFY(masters_.size() < 64);
             const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
             QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
             masters_.push_back(master);
             pts_ = QByteArray(::ptsname(master)).mid(9).toInt();
+            device_ = QStringLiteral("/dev/pts/%1").arg(pts_);
+            lockFile_ = portlock::lockFilePath(device_);
+            QVERIFY(!lockFile_.isEmpty());
         }
-        device_ = QStringLiteral("/dev/pts/%1").arg(pts_);
         // Names of this run's own, also as lock file names (LCK..<link>).
         linkPrefix_ = QStringLiteral("/rtu%1-COM").arg(QCoreApplication::applicationPid());
         for (int n : {1, 2})
             QVERIFY(QFile::link(device_, dir_.path() + linkPrefix_ + QString::number(n)));
-        lockFile_ = portlock::lockFilePath(device_);
-        QVERIFY(!lockFile_.isEmpty());
     }
     void cleanupTestCase() {
         for (int master : masters_)
@@ -106,6 +114,9 @@ private slots:
         QTest::newRow("another program's flock") << "flock"
                                                  << "pts"
                                                  << "COM1" << false;
+        QTest::newRow("another program's shared flock") << "shared flock"
+                                                        << "pts"
+                                                        << "COM1" << false;
     }
     void secondOpenIsRefused() {
         QFETCH(QString, holder);
@@ -133,7 +144,7 @@ private slots:
         QVERIFY2(why.startsWith(QStringLiteral("%1 is in use by process %2 (test_portlock), ")
                                     .arg(device_)
                                     .arg(holderPid)) &&
-                     why.contains(holder == QLatin1String("flock") ? "flock" : lockFile_),
+                     why.contains(holder.endsWith(QLatin1String("flock")) ? "flock" : lockFile_),
                  qPrintable(why));
 
         if (firstPort) {
@@ -263,6 +274,11 @@ private slots:
                                << "";
         QTest::newRow("negative") << QByteArray("-1\n") << qint64(0) << ""
                                   << "";
+        // PID 0 would ask about the station's own process group: no owner, never a live one.
+        QTest::newRow("zero") << QByteArray("         0\n") << qint64(0) << ""
+                              << "";
+        QTest::newRow("binary zero") << QByteArray(4, '\0') << qint64(0) << ""
+                                     << "";
     }
     void lockFileForms() {
         QFETCH(QByteArray, content);
@@ -270,11 +286,30 @@ private slots:
         QFETCH(QString, program);
         QFETCH(QString, user);
         const auto owner = portlock::parseLockFile(content);
+        QCOMPARE(owner.has_value(), pid > 0);
         QCOMPARE(owner ? owner->pid : 0, pid);
         if (owner) {
             QCOMPARE(owner->program, program);
             QCOMPARE(owner->user, user);
         }
+    }
+
+    // What differs for an operator's station, run as root, is checked again as "nobody": the
+    // whole test once more under that user (the system then answers "not permitted" where root
+    // is let through).
+    void passesAsAnUnprivilegedUser() {
+        if (::geteuid() != 0)
+            QSKIP("runs unprivileged already");
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("no setpriv here to run the test as nobody: unprivileged cases not checked");
+        QProcess again;
+        again.setProcessChannelMode(QProcess::ForwardedChannels);
+        again.start(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                              QCoreApplication::applicationFilePath()});
+        QVERIFY(again.waitForFinished(100000));
+        QCOMPARE(again.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(again.exitCode(), 0);
     }
 
 private:

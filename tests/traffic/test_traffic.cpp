@@ -90,7 +90,7 @@ PollBinding startUpBinding() {
 
 // Link 0: slave 2 answers, slave 60 answers with an exception; link 1: slave 9 stays silent.
 const std::vector<FrameRecord> recordedSet{
-    frame(0, FrameVerdict::Request, 2, "02030473000CB517"),
+    frame(0, FrameVerdict::Request, 2, "02030473000CB517", 123'456),
     frame(0, FrameVerdict::Valid, 2, "020318"),
     frame(0, FrameVerdict::Request, 60, "3C030473000C"),
     exception(60, 2),
@@ -121,6 +121,20 @@ private slots:
             << QList<int>{3, 2, 4};
         QTest::newRow("long quiet")
             << std::vector{noise(0, 3, 0), noise(0, 4, 2'000'000)} << QList<int>{3, 4};
+        // The quiet that ends a burst runs from its last piece: a second of it, not less.
+        QTest::newRow("a second's quiet")
+            << std::vector{noise(0, 3, 0), noise(0, 4, 1'000'000)} << QList<int>{3, 4};
+        QTest::newRow("slow babble")
+            << std::vector{noise(0, 3, 0), noise(0, 3, 900'000), noise(0, 3, 1'800'000)}
+            << QList<int>{9};
+        const auto lateOf = [](int slot, qint64 monoMicros) {
+            FrameRecord f = noise(0, 4, monoMicros, FrameVerdict::Late);
+            f.slot = slot;
+            f.slave = 2 + slot;
+            return f;
+        };
+        QTest::newRow("late replies of two slots")
+            << std::vector{lateOf(0, 0), lateOf(1, 100)} << QList<int>{4, 4};
         QTest::newRow("stray bytes between polls")
             << std::vector{noise(0, 3, 0, FrameVerdict::Late), noise(0, 4, 100, FrameVerdict::Late),
                            noise(0, 5, 200)}
@@ -140,6 +154,14 @@ private slots:
             const TrafficEntry &e = log.at(log.firstSeq() + quint64(row));
             QCOMPARE(e.byteCount, rowBytes[row]);
             QVERIFY(e.frame.bytes.size() <= TrafficLog::keptNoiseBytes);
+            // The row says how many bytes came, and when it kept only the first of them.
+            const QString detail = verdictDetail(e.frame, e.byteCount);
+            if (e.frame.verdict == FrameVerdict::Noise || e.frame.verdict == FrameVerdict::Late)
+                QVERIFY2(detail.startsWith(QString::number(rowBytes[row]) + " bytes") &&
+                             detail.contains(" kept") ==
+                                 (rowBytes[row] > TrafficLog::keptNoiseBytes) &&
+                             detail.contains(" kept") == detail.contains(", first 256 kept"),
+                         qPrintable(detail));
         }
     }
 
@@ -335,10 +357,16 @@ private slots:
         QCOMPARE(drops.count(), 0);
         QCOMPARE(lines[0].size(), 8);
         QCOMPARE(lines[0][4], QByteArray("02 03 04 73 00 0C B5 17"));
+        // Wall time to the microsecond: 1 765 000 000.123456 s is 40.123456 s past a minute.
+        QVERIFY2(lines[0][0].endsWith(":40.123456"), lines[0][0].constData());
         QCOMPARE(lines[3][3], QByteArray("60"));
         QVERIFY(lines[3][7].contains("Illegal data address"));
         QCOMPARE(lines[5][1], QByteArray("1"));
         QCOMPARE(lines[5][6], QByteArray("time-out"));
+        // More than one tick's pieces at once: the rest follows at the next ticks, unasked.
+        for (int i = 0; i < 3000; ++i)
+            traffic.capture()->append(QByteArray(99, 'x') + '\n');
+        QTRY_COMPARE_WITH_TIMEOUT(fileLines(file).size(), lineCount + 3000, 5000);
     }
 
     // The file at the path is the one written: one removed or renamed under the writer is
@@ -351,13 +379,16 @@ private slots:
         QTest::newRow("renamed, a new one made") << "replaced"; // as log rotation does
         QTest::newRow("truncated") << "truncated";
         QTest::newRow("FIFO reader gone") << "reader gone";
+        // The pipe takes part of the lines: the rest is dropped and counted, and the line cut
+        // in two is ended before the next one, which arrives whole.
+        QTest::newRow("FIFO reader behind") << "reader behind";
     }
     void captureFileFollowsThePath() {
         QFETCH(QString, change);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("traffic.tsv"));
         const QByteArray line = QByteArray(99, 'x') + '\n';
-        const bool fifo = change == "reader gone";
+        const bool fifo = change.startsWith("reader");
         int reader = -1;
         if (fifo) {
             std::signal(SIGPIPE, SIG_IGN); // as the station does
@@ -365,6 +396,14 @@ private slots:
             reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
             QVERIFY(reader >= 0);
         }
+        const auto drain = [&reader] {
+            QByteArray got(1 << 17, '\0');
+            const ssize_t n = ::read(reader, got.data(), size_t(got.size()));
+            got.resize(std::max<ssize_t>(n, 0));
+            return got;
+        };
+        if (change == "reader behind" && ::fcntl(reader, F_SETPIPE_SZ, 4096) != 4096)
+            QSKIP("no pipe of one 4 KiB page here");
         CaptureFile capture(path, 1500);
         auto write = [&](int lines) {
             for (int i = 0; i < lines; ++i)
@@ -380,8 +419,30 @@ private slots:
                     (change == "renamed" || QFile(path).open(QIODevice::WriteOnly)));
         else if (change == "truncated")
             QVERIFY(QFile::resize(path, 0));
-        else
+        else if (change == "reader gone")
             ::close(reader);
+        if (change == "reader behind") {
+            QCOMPARE(drain().size(), 12 * line.size());
+            for (int i = 0; i < 12; ++i)
+                capture.append(QByteArray(499, 'y') + '\n');
+            capture.flush();
+            // 4096 bytes went: eight lines and part of the ninth.
+            QCOMPARE(capture.writtenLines(), 12u + 8u);
+            QCOMPARE(capture.droppedLines(), 4u);
+            QVERIFY(capture.dropReason().contains("not keeping up"));
+            const QByteArray next = QByteArray(9, 'z') + '\n';
+            capture.append(next); // into a full pipe: dropped, and the cut line still open
+            capture.flush();
+            QCOMPARE(capture.droppedLines(), 5u);
+            QCOMPARE(drain().size(), 4096);
+            capture.append(next);
+            capture.flush();
+            QCOMPARE(drain(), '\n' + next);
+            QCOMPARE(capture.writtenLines(), 12u + 8u + 1u);
+            QCOMPARE(capture.droppedLines(), 5u);
+            ::close(reader);
+            return;
+        }
         write(12);
         if (fifo) {
             QCOMPARE(capture.writtenLines(), 12u);
@@ -396,24 +457,50 @@ private slots:
             QCOMPARE(fileLines(path + ".old").size(), 12);
     }
 
+    // At the limit the live file becomes FILE.1, whole, every time; the old FILE.1 goes. A file
+    // already there at start counts with its size; lines still buffered at the end are written.
+    void captureFileRotates_data() {
+        QTest::addColumn<int>("existing"); // bytes already in the file, in whole lines
+        QTest::addColumn<int>("lines");    // of 100 bytes, flushed ten at a time
+        QTest::newRow("rotated twice") << 0 << 50;
+        QTest::newRow("lines still buffered at the end") << 0 << 47;
+        QTest::newRow("an existing file near the limit") << 1950 << 10;
+    }
     void captureFileRotates() {
+        QFETCH(int, existing);
+        QFETCH(int, lines);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("traffic.tsv"));
         const qint64 limit = 2000;
+        QByteArray stream; // everything written to the path, in order
+        while (stream.size() < existing)
+            stream += QByteArray(std::min<qsizetype>(99, existing - stream.size() - 1), 'y') + '\n';
+        if (existing > 0) {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write(stream) == existing);
+        }
         {
             CaptureFile capture(path, limit);
-            const QByteArray line = QByteArray(99, 'x') + '\n';
-            for (int i = 0; i < 50; ++i) {
+            for (int i = 0; i < lines; ++i) {
+                const QByteArray line =
+                    QByteArray::number(i).rightJustified(4, '0') + QByteArray(95, 'x') + '\n';
+                stream += line;
                 capture.append(line);
                 if (i % 10 == 9)
                     capture.flush();
             }
         }
-        const qint64 current = QFileInfo(path).size();
-        const qint64 previous = QFileInfo(path + QStringLiteral(".1")).size();
-        QVERIFY(current > 0 && current <= limit);
-        QVERIFY(previous > 0 && previous <= limit);
+        const auto contents = [](const QString &name) {
+            QFile file(name);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray current = contents(path);
+        const QByteArray previous = contents(path + QStringLiteral(".1"));
+        QVERIFY(current.size() > 0 && current.size() <= limit);
+        QVERIFY(previous.size() > 0 && previous.size() <= limit);
         QVERIFY(!QFile::exists(path + QStringLiteral(".2")));
+        // Nothing lost at a rotation or at the end, nothing older than FILE.1 kept.
+        QVERIFY(stream.endsWith(previous + current));
     }
 
     // The table follows the newest row whatever the row count, also at the log's cap, where the
@@ -497,15 +584,32 @@ private slots:
         QVERIFY(window.statusText().contains(QStringLiteral("6 new frames")));
         pause->click();
         QCOMPARE(model->rowCount(), 2 * rows);
+        // Paused while the log drops its oldest rows: on resuming, the table holds what the log
+        // still holds, and never more.
+        pause->click();
+        for (qsizetype i = 0; i < TrafficLog::defaultCapacity * 11 / 10; ++i)
+            traffic.record(recordedSet[std::size_t(i) % recordedSet.size()].link,
+                           recordedSet[std::size_t(i) % recordedSet.size()]);
+        const TrafficLog &log = traffic.log();
+        QVERIFY(log.firstSeq() > 0);
+        QVERIFY(model->heldBack() <= quint64(log.size()));
+        pause->click();
+        int kept = 0;
+        for (quint64 seq = log.firstSeq(); seq < log.endSeq(); ++seq)
+            kept += (link < 0 || log.at(seq).frame.link == link) &&
+                    (slave < 0 || log.at(seq).frame.slave == slave);
+        QCOMPARE(model->rowCount(), kept);
+        model->sync();
+        QCOMPARE(model->rowCount(), kept);
 
         if (rows > 0) {
             window.table()->selectAll();
             window.copySelection();
-            QCOMPARE(QApplication::clipboard()->text().count(u'\n'), 2 * rows);
+            QCOMPARE(QApplication::clipboard()->text().count(u'\n'), kept);
             QTemporaryDir dir;
             QVERIFY(window.saveTo(dir.filePath(QStringLiteral("saved.tsv"))));
             const auto saved = fileLines(dir.filePath(QStringLiteral("saved.tsv")));
-            QCOMPARE(saved.size(), 1 + 2 * rows);
+            QCOMPARE(saved.size(), 1 + kept);
             QCOMPARE(saved.first().join(' '),
                      "time link direction slave hex silence verdict detail");
             // Every column is wide enough for its text.

@@ -80,10 +80,13 @@ void UploadUrlTest::serverSettingChecked_data() {
     row("blanks around are trimmed", " \tplant-web:80 \n", "plant-web:80", true);
     row("only blanks: the default", "   ", "localhost", true);
     row("blank inside", "plant web", "plant web", false);
-    row("path", "plant/x", "plant/x", false);
-    row("query", "plant?q=", "plant?q=", false);
+    row("path", "plant/x", "plant/x", false, "holds \"/\"");
+    row("query", "plant?q=", "plant?q=", false, "holds \"?\"");
     row("fragment", "#x", "#x", false);
-    row("user", "op@plant", "op@plant", false);
+    // "op@plant" would send the line to plant, with op as a user name.
+    row("user", "op@plant", "op@plant", false, "holds \"@\"");
+    row("user with port", "op@plant:8080", "op@plant:8080", false, "holds \"@\"");
+    row("backslash", "plant\\x", "plant\\x", false, "holds \"\\\"");
     row("port 0", "plant:0", "plant:0", false);
     row("port too high", "plant:65536", "plant:65536", false);
     row("port not a number", "plant:http", "plant:http", false);
@@ -94,6 +97,7 @@ void UploadUrlTest::serverSettingChecked_data() {
     row("unclosed bracket", "[::1:8080", "[::1:8080", false);
     row("bad IPv4", "192.168.4.256", "192.168.4.256", false, "above 255");
     row("IPv4 with zeros", "10.0.0.0:8080", "10.0.0.0:8080", true);
+    row("IPv4 with 255", "192.168.255.255", "192.168.255.255", true);
     row("octal part", "127.0.0.010:18080", "127.0.0.010:18080", false, "octal number (8)");
     row("hexadecimal part", "0x7f.0.0.10", "0x7f.0.0.10", false, "hexadecimal");
     row("fewer than four parts", "127.1", "127.1", false, "not four numbers");
@@ -122,7 +126,10 @@ void UploadUrlTest::failurePagesEscapeTheirText() {
     QVERIFY(page.contains("dta=&lt;script&gt;x&lt;/script&gt;&amp;"));
     QVERIFY(page.contains("refused &lt;now&gt;"));
     QVERIFY(!page.contains("<script>"));
-    QVERIFY(!serverSettingPage("<i>", "bad").contains("<i>"));
+    const QString setting = serverSettingPage("<i>", "it holds \"<b>\"");
+    QVERIFY(!setting.contains("<i>") && !setting.contains("<b>"));
+    QVERIFY(setting.contains("&lt;i&gt;") && setting.contains("&lt;b&gt;"));
+    QVERIFY(serverSettingPage("plant%2", "bad").contains("<code>plant%2</code>: bad."));
 }
 
 QTEST_GUILESS_MAIN(UploadUrlTest)
